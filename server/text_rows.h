@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <cstdint>
+#include <vector>
+
+// The text fields of a table, row after row, in one shared UTF-16 buffer.
+// One heap string per field would cost more than the text itself; here a
+// field costs its characters plus one 32-bit end offset.
+class TextRows
+{
+public:
+    explicit TextRows(int fieldsPerRow) : m_fieldsPerRow(fieldsPerRow) {}
+
+    int fieldsPerRow() const { return m_fieldsPerRow; }
+    qsizetype rowCount() const { return qsizetype(m_ends.size()) / m_fieldsPerRow; }
+
+    QStringView view(qsizetype row, int field) const
+    {
+        const std::size_t index = std::size_t(row) * m_fieldsPerRow + field;
+        const std::uint32_t begin = index == 0 ? 0 : m_ends[index - 1];
+        return QStringView(m_chars.data() + begin, m_ends[index] - begin);
+    }
+    QString at(qsizetype row, int field) const { return view(row, field).toString(); }
+
+    // Reserves room for what is to come; both figures are upper bounds the
+    // caller derives from the text being parsed, never from a announced count.
+    void reserve(qsizetype rows, qsizetype chars);
+    // Appends the next field; fields fill a row before the next row starts.
+    void append(QStringView field);
+    // Drops a row left incomplete and releases unused capacity.
+    void finish();
+
+    // Heap bytes held, counted by capacity.
+    qsizetype memoryBytes() const;
+
+private:
+    int m_fieldsPerRow;
+    std::vector<char16_t> m_chars;
+    std::vector<std::uint32_t> m_ends;
+};
