@@ -21,7 +21,7 @@ public:
     {
         const std::size_t index = std::size_t(row) * m_fieldsPerRow + field;
         const std::uint32_t begin = index == 0 ? 0 : m_ends[index - 1];
-        return QStringView(m_chars.data() + begin, m_ends[index] - begin);
+        return QStringView(m_chars).sliced(begin, m_ends[index] - begin);
     }
     QString at(qsizetype row, int field) const { return view(row, field).toString(); }
 
@@ -38,6 +38,6 @@ public:
 
 private:
     int m_fieldsPerRow;
-    std::vector<char16_t> m_chars;
+    QString m_chars;
     std::vector<std::uint32_t> m_ends;
 };
