@@ -61,16 +61,27 @@ QString CustomerList()
         const QString first = g.pick({u"James", u"Mary", u"Robert", u"Patricia", u"John",
                                       u"Jennifer", u"Michael", u"Linda", u"David", u"Elizabeth"});
         const QStringList fields = {
-            QString::number(i + 1), last, first,
+            QString::number(i + 1),
+            last,
+            first,
             last + u" "_s + g.pick({u"Bookkeeping", u"Tax Service", u"Accounting", u"& Sons"}),
-            QString::number(g.number(1, 9999)) + u" "_s + g.pick({u"Main St", u"Oak Ave", u"Elm Rd"}),
+            QString::number(g.number(1, 9999)) + u" "_s +
+                g.pick({u"Main St", u"Oak Ave", u"Elm Rd"}),
             g.pick({u"Springfield", u"Dover", u"Austin", u"Portland"}),
-            g.pick({u"DE", u"TX", u"OR", u"IL"}), g.digits(5), g.digits(10), g.digits(10),
+            g.pick({u"DE", u"TX", u"OR", u"IL"}),
+            g.digits(5),
+            g.digits(10),
+            g.digits(10),
             first.toLower() + u"@example.com"_s,
             g.pick({u"Friend", u"Magazine", u"Web Search", u"Trade Show"}),
-            g.pick({u"Internet Download", u"CD By Mail"}), g.digits(4),
+            g.pick({u"Internet Download", u"CD By Mail"}),
+            g.digits(4),
             g.digits(5) + u"-"_s + g.digits(5) + u"-"_s + g.digits(5),
-            g.pick({u"Unlimited", u"Starter (Receipts)"}), g.date(), g.date(), g.date(), g.date(),
+            g.pick({u"Unlimited", u"Starter (Receipts)"}),
+            g.date(),
+            g.date(),
+            g.date(),
+            g.date(),
             QString::number(g.number(-1, 1))};
         for (const QString& f : fields)
             out += f + Field;
@@ -84,14 +95,16 @@ QString CallList()
     Generator g;
     QString out = QString::number(CallRecords) + u"<br>"_s;
     for (int i = 0; i < CallRecords; ++i) {
-        const QString text = g.pick({u"Asked about the renewal price.",
-                               u"Printer setup for receipts; walked through the driver install "
-                               u"and a test page.",
-                               u"Could not open last year's file.\r\nSent the fix by e-mail.",
-                               u"Left a message."});
-        const QStringList fields = {QString::number(i + 1), QString::number(g.number(1, 100000)),
+        const QString text = g.pick(
+            {u"Asked about the renewal price.",
+             u"Printer setup for receipts; walked through the driver install "
+             u"and a test page.",
+             u"Could not open last year's file.\r\nSent the fix by e-mail.", u"Left a message."});
+        const QStringList fields = {QString::number(i + 1),
+                                    QString::number(g.number(1, 100000)),
                                     g.pick({u"Incoming", u"Outgoing"}),
-                                    g.pick({u"Anna", u"Brian", u"Carol", u"David"}), g.date(),
+                                    g.pick({u"Anna", u"Brian", u"Carol", u"David"}),
+                                    g.date(),
                                     u"1"_s + g.digits(1) + u":"_s + u"3"_s + g.digits(1) + u":00"_s,
                                     text};
         for (const QString& f : fields)

@@ -13,8 +13,15 @@
 class TCallTable
 {
 public:
-    enum TextColumn : int { CallTag1Column, CallTag2Column, CallDateColumn, CallTimeColumn,
-                            CallTextColumn, TextColumnCount };
+    enum TextColumn : int
+    {
+        CallTag1Column,
+        CallTag2Column,
+        CallDateColumn,
+        CallTimeColumn,
+        CallTextColumn,
+        TextColumnCount
+    };
 
     TCallTable() = default;
 

@@ -10,9 +10,29 @@
 #include <vector>
 
 // The 21 fields of a customer record, in the order they arrive.
-enum class CustomerField : int {
-    ID, LN, FN, BN, AD, CY, ST, ZP, P1, P2, EM,
-    HO, DV, SN, PK, PM, BD, DD, ANI, PD, ACT
+enum class CustomerField : int
+{
+    ID,
+    LN,
+    FN,
+    BN,
+    AD,
+    CY,
+    ST,
+    ZP,
+    P1,
+    P2,
+    EM,
+    HO,
+    DV,
+    SN,
+    PK,
+    PM,
+    BD,
+    DD,
+    ANI,
+    PD,
+    ACT
 };
 inline constexpr int CustomerFieldCount = 21;
 

@@ -64,9 +64,8 @@ TEST(CallTableTest, TrimsLeadingBlanksOfEveryFieldAndKeepsTrailingOnes)
 TEST(CallTableTest, CountHeaderAndRecordCount)
 {
     EXPECT_EQ(TCallTable::Parse(u"0<br>"_s).CallCount(), 0);
-    EXPECT_EQ(TCallTable::Parse(u"1<br>"_s + Call(u"1"_s, u"2"_s) + Call(u"3"_s, u"4"_s))
-                  .CallCount(),
-              1);
+    EXPECT_EQ(
+        TCallTable::Parse(u"1<br>"_s + Call(u"1"_s, u"2"_s) + Call(u"3"_s, u"4"_s)).CallCount(), 1);
     EXPECT_EQ(ExpectConversionError(u"1 <br>"_s), u"''1 '' is not a valid integer value");
     EXPECT_EQ(ExpectConversionError(u"nothing"_s), u"'''' is not a valid integer value");
     EXPECT_EQ(ExpectConversionError(u"2<br>"_s + Call(u"1"_s, u"2"_s)),

@@ -26,10 +26,26 @@ QString MakeRecord(const QStringList& fields)
 
 QStringList Customer(const QString& id, const QString& lastName, const QString& act = u"1"_s)
 {
-    return {id,           lastName,     u"Ann"_s,      u"Acme"_s,     u"1 Main St"_s,
-            u"Dover"_s,   u"DE"_s,      u"19901"_s,    u"3025550100"_s, u"3025550101"_s,
-            u"a@b.c"_s,   u"Friend"_s,  u"CD By Mail"_s, u"1234"_s,   u"PK-1"_s,
-            u"Unlimited"_s, u"2012-01-15"_s, u"2013-01-15"_s, u"2012-01-15"_s, u"2012-01-10"_s,
+    return {id,
+            lastName,
+            u"Ann"_s,
+            u"Acme"_s,
+            u"1 Main St"_s,
+            u"Dover"_s,
+            u"DE"_s,
+            u"19901"_s,
+            u"3025550100"_s,
+            u"3025550101"_s,
+            u"a@b.c"_s,
+            u"Friend"_s,
+            u"CD By Mail"_s,
+            u"1234"_s,
+            u"PK-1"_s,
+            u"Unlimited"_s,
+            u"2012-01-15"_s,
+            u"2013-01-15"_s,
+            u"2012-01-15"_s,
+            u"2012-01-10"_s,
             act};
 }
 
@@ -49,12 +65,12 @@ TEST(CustomerTableTest, KeepsBlanksInsideTextFieldsAndTrimsTheIntegers)
     QStringList first = Customer(u" 7 "_s, u" Smith"_s, u" -1 "_s);
     first[3] = u"  Acme Ltd "_s; // business name: two blanks, a name, one blank
     first[19] = u"2012-01-10  "_s;
-    const QString response = u"2<br>"_s + u"\r\n  "_s + MakeRecord(first).chopped(1) +
-                             u"  \t"_s + Record + u"\r\n"_s + MakeRecord(Customer(u"8"_s, u"Jones"_s));
+    const QString response = u"2<br>"_s + u"\r\n  "_s + MakeRecord(first).chopped(1) + u"  \t"_s +
+                             Record + u"\r\n"_s + MakeRecord(Customer(u"8"_s, u"Jones"_s));
 
     std::vector<std::int32_t> stepped;
-    const TCustomerTable table = TCustomerTable::Parse(
-        response, [&](const TCustomerTable& t, std::int32_t row) {
+    const TCustomerTable table =
+        TCustomerTable::Parse(response, [&](const TCustomerTable& t, std::int32_t row) {
             stepped.push_back(row);
             EXPECT_GT(t.CustomerCount(), row);
             EXPECT_FALSE(t.LN(row).isEmpty()); // the row is complete when the step runs
@@ -77,9 +93,9 @@ TEST(CustomerTableTest, KeepsBlanksInsideTextFieldsAndTrimsTheIntegers)
 TEST(CustomerTableTest, CountHeader)
 {
     EXPECT_EQ(TCustomerTable::Parse(u"0<br>"_s).CustomerCount(), 0);
-    EXPECT_EQ(TCustomerTable::Parse(u"   1<br>"_s + MakeRecord(Customer(u"3"_s, u"A"_s)))
-                  .CustomerCount(),
-              1);
+    EXPECT_EQ(
+        TCustomerTable::Parse(u"   1<br>"_s + MakeRecord(Customer(u"3"_s, u"A"_s))).CustomerCount(),
+        1);
     // Only the first "<br>" ends the header; a later one is field text.
     EXPECT_EQ(TCustomerTable::Parse(u"1<br>"_s + MakeRecord(Customer(u"3"_s, u"A<br>B"_s))).LN(0),
               u"A<br>B");
