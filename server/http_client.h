@@ -1,0 +1,78 @@
+#pragma once
+
+#include "errors.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// Which body a transfer event is about.
+enum class TransferDirection { Send, Receive };
+
+// A response whose status is not handled as success. The message is the
+// status line exactly as received.
+class HttpStatusError : public TilloraError
+{
+public:
+    HttpStatusError(QString statusLine, int status, QString body)
+        : TilloraError(std::move(statusLine)), m_status(status), m_body(std::move(body))
+    {
+    }
+    int status() const { return m_status; }
+    const QString& body() const { return m_body; }
+
+private:
+    int m_status;
+    QString m_body;
+};
+
+// Socket errors, time-outs, connections closed early, a refused re-entry.
+class TransportError : public TilloraError
+{
+public:
+    using TilloraError::TilloraError;
+};
+
+// The client's only way to the server: posts an ordered field list as a
+// form and returns the decoded response body. One instance per window that
+// talks to the server; each keeps its own cookies and authentication state
+// for its whole life.
+//
+// Post blocks its caller and services the Qt event queue while it waits
+// (user input is deferred), so windows repaint and timers run. A second Post
+// on a busy instance is refused.
+class HttpClient
+{
+public:
+    // Transfer events, raised on the caller's thread from inside Post.
+    std::function<void(TransferDirection, std::int64_t expected)> OnWorkBegin;
+    std::function<void(TransferDirection, std::int64_t reached)> OnWork;
+    std::function<void(TransferDirection)> OnWorkEnd;
+
+    // An empty password means the instance cannot answer a challenge.
+    explicit HttpClient(QString userName = {}, QString password = {});
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // Sends `fields` (each "name=value") to `address` and returns the decoded
+    // body. Raises HttpStatusError or TransportError.
+    QString Post(const QString& address, const QStringList& fields);
+
+    bool busy() const;
+
+    // Makes a waiting Post give up at its next slice with "Request abandoned.",
+    // for a window that closes while its request waits.
+    void abandon();
+
+    // Connection time-out in milliseconds (120000 unless a test shortens it).
+    void setConnectTimeout(int milliseconds);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
