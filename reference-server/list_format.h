@@ -1,0 +1,21 @@
+#pragma once
+
+#include "store.h"
+
+#include <string>
+#include <vector>
+
+namespace refserver {
+
+// The list formats the client reads: the record count, "<br>", then records
+// whose fields each end with "©" and which each end with "®" (UTF-8 here).
+std::string CustomerListText(const std::vector<Customer>& customers);
+std::string CallListText(const std::vector<Call>& calls);
+
+// The two terminators, which no stored value may contain.
+inline constexpr char FieldTerminator[] = "\xC2\xA9";  // ©
+inline constexpr char RecordTerminator[] = "\xC2\xAE"; // ®
+
+bool ContainsTerminator(const std::string& text);
+
+} // namespace refserver

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "store.h"
+
+#include <httplib.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace refserver {
+
+struct ServerConfig
+{
+    // When set, the scripts the main window calls need Basic authentication.
+    std::optional<std::string> user;
+    std::optional<std::string> password;
+    // Answer in ISO-8859-1 without a charset parameter, as older servers do.
+    bool latin1 = false;
+    bool logRequests = true;
+};
+
+inline constexpr std::size_t MaxBodyBytes = 1 << 20;
+
+// Registers the nine server scripts on `server`.
+void InstallScripts(httplib::Server& server, Store& store, const ServerConfig& config);
+
+// A server running on its own thread; for tests and the executable alike.
+class ReferenceServer
+{
+public:
+    ReferenceServer(Store& store, ServerConfig config);
+    ~ReferenceServer();
+
+    // Binds host:port (port 0: any free port). False when it cannot listen.
+    bool bind(const std::string& host, int port);
+    int port() const { return m_port; }
+    void start(); // serves on a background thread
+    void run();   // serves on the calling thread until stop()
+    void stop();
+
+private:
+    httplib::Server m_server;
+    ServerConfig m_config;
+    int m_port = 0;
+    std::thread m_thread;
+};
+
+} // namespace refserver

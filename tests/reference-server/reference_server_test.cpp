@@ -1,0 +1,419 @@
+// The reference server end to end: a real server on a free 127.0.0.1 port
+// with a temporary database, reached through the client's own transport and
+// read with the client's own parsers.
+
+#include "call_table.h"
+#include "customer_table.h"
+#include "http_client.h"
+
+#include "dates.h"
+#include "options.h"
+#include "scripts.h"
+#include "store.h"
+
+#include <gtest/gtest.h>
+
+#include <QDate>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace Qt::StringLiterals;
+using refserver::ReferenceServer;
+using refserver::ServerConfig;
+using refserver::Store;
+
+class ServerFixture
+{
+public:
+    explicit ServerFixture(ServerConfig config = quietConfig(), QString dbPath = {})
+        : m_dbPath(dbPath.isEmpty() ? m_dir.filePath(u"test.sqlite"_s) : dbPath)
+    {
+        m_store = std::make_unique<Store>(m_dbPath.toStdString());
+        m_server = std::make_unique<ReferenceServer>(*m_store, config);
+        if (!m_server->bind("127.0.0.1", 0))
+            throw std::runtime_error("cannot bind");
+        m_server->start();
+    }
+
+    static ServerConfig quietConfig()
+    {
+        ServerConfig c;
+        c.logRequests = false;
+        return c;
+    }
+
+    QString address(QStringView path) const
+    {
+        return u"http://127.0.0.1:"_s + QString::number(m_server->port()) + path.toString();
+    }
+    const QString& dbPath() const { return m_dbPath; }
+    void stop()
+    {
+        m_server.reset();
+        m_store.reset();
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_dbPath;
+    std::unique_ptr<Store> m_store;
+    std::unique_ptr<ReferenceServer> m_server;
+};
+
+// The 21 fields of the customer save, in the order the edit dialog sends them.
+QStringList CustomerFields(const QString& id, const QString& last, const QString& first)
+{
+    return {u"ID="_s + id,
+            u"txtLN="_s + last,
+            u"txtFN="_s + first,
+            u"txtBN=  Feed & Seed "_s,
+            u"txtAD=12 Elm St\r\nSuite 4"_s,
+            u"txtCY=Dover"_s,
+            u"txtST=DE"_s,
+            u"txtZP=19901"_s,
+            u"txtP1=3025550143"_s,
+            u"txtP2="_s,
+            u"txtEM=a+b@example.com"_s,
+            u"txtHO=Word Of Mouth"_s,
+            u"txtDV=CD By Mail"_s,
+            u"txtPM=Starter (Receipts)"_s,
+            u"txtSN=0042"_s,
+            u"txtPK=TLR-1=2"_s,
+            u"txtBD=01/15/2024"_s,
+            u"txtDD=02/29/2024"_s,
+            u"txtPD=  /  /    "_s,
+            u"txtANI=12/31/2025"_s,
+            u"txtACT=1"_s};
+}
+
+TCustomerTable LoadActive(HttpClient& client, const ServerFixture& server)
+{
+    return TCustomerTable::Parse(client.Post(server.address(u"/manage/datapile.php"), {}));
+}
+
+TCustomerTable LoadDormant(HttpClient& client, const ServerFixture& server)
+{
+    return TCustomerTable::Parse(client.Post(server.address(u"/manage/dormantpile.php"), {}));
+}
+
+TCallTable LoadCalls(HttpClient& client, const ServerFixture& server)
+{
+    return TCallTable::Parse(client.Post(server.address(u"/manage/callpile.php"), {}));
+}
+
+int StatusOf(HttpClient& client, const QString& address, const QStringList& fields)
+{
+    try {
+        client.Post(address, fields);
+    } catch (const HttpStatusError& e) {
+        EXPECT_TRUE(e.body().startsWith(u"Error: ")) << e.body().toStdString();
+        return e.status();
+    }
+    return 200;
+}
+
+TEST(ReferenceServerTest, AddedCustomersComeBackFieldForFieldInNameOrder)
+{
+    ServerFixture server;
+    HttpClient client;
+    client.Post(server.address(u"/manage/newguy.php"),
+                CustomerFields(u"99"_s, u"Zoë"_s, u"Ann"_s));
+    client.Post(server.address(u"/manage/newguy.php"),
+                CustomerFields(u"99"_s, u"van Dijk"_s, u"Piet"_s));
+    client.Post(server.address(u"/manage/newguy.php"),
+                CustomerFields(u"99"_s, u" Olsen"_s, u"Ole"_s));
+
+    const TCustomerTable table = LoadActive(client, server);
+    ASSERT_EQ(table.CustomerCount(), 3);
+    EXPECT_EQ(table.LN(0), u" Olsen"); // the leading blank sorts first
+    EXPECT_EQ(table.LN(1), u"van Dijk");
+    EXPECT_EQ(table.LN(2), u"Zoë");
+    EXPECT_NE(table.ID(0), table.ID(1));
+    for (std::int32_t row = 0; row < 3; ++row)
+        EXPECT_NE(table.ID(row), 99) << "a new customer gets a new number";
+
+    const std::int32_t r = 2;
+    EXPECT_EQ(table.FN(r), u"Ann");
+    EXPECT_EQ(table.BN(r), u"  Feed & Seed ");
+    EXPECT_EQ(table.AD(r), u"12 Elm St\r\nSuite 4");
+    EXPECT_EQ(table.ST(r), u"DE");
+    EXPECT_EQ(table.P1(r), u"3025550143");
+    EXPECT_EQ(table.P2(r), u"");
+    EXPECT_EQ(table.EM(r), u"a+b@example.com");
+    EXPECT_EQ(table.HO(r), u"Word Of Mouth");
+    EXPECT_EQ(table.DV(r), u"CD By Mail");
+    EXPECT_EQ(table.PM(r), u"Starter (Receipts)");
+    EXPECT_EQ(table.SN(r), u"0042");
+    EXPECT_EQ(table.PK(r), u"TLR-1=2");
+    EXPECT_EQ(table.BD(r), u"2024-01-15");
+    EXPECT_EQ(table.DD(r), u"2024-02-29");
+    EXPECT_EQ(table.PD(r), u"0000-00-00"); // sent empty
+    EXPECT_EQ(table.ANI(r), u"2025-12-31");
+    EXPECT_EQ(table.ACT(r), 1);
+
+    EXPECT_EQ(client.Post(server.address(u"/statecount.php"), {}), u"DE");
+    EXPECT_EQ(LoadDormant(client, server).CustomerCount(), 0);
+}
+
+TEST(ReferenceServerTest, ModifyCallsAndDormantMove)
+{
+    ServerFixture server;
+    HttpClient client;
+    client.Post(server.address(u"/manage/newguy.php"), CustomerFields(u"0"_s, u"Alpha"_s, u"A"_s));
+    client.Post(server.address(u"/manage/newguy.php"), CustomerFields(u"0"_s, u"Beta"_s, u"B"_s));
+    TCustomerTable table = LoadActive(client, server);
+    const QString alpha = QString::number(table.ID(0));
+    const QString beta = QString::number(table.ID(1));
+
+    QStringList changed = CustomerFields(alpha, u"Alpha"_s, u"Al"_s);
+    changed[6] = u"txtST=TX"_s;
+    changed.back() = u"txtACT=0"_s;
+    client.Post(server.address(u"/manage/modify.php"), changed);
+    table = LoadActive(client, server);
+    EXPECT_EQ(table.FN(0), u"Al");
+    EXPECT_EQ(table.ST(0), u"TX");
+    EXPECT_EQ(table.ACT(0), 0); // expired customers stay on the active list
+
+    HttpClient callClient;
+    const QString reply = callClient.Post(
+        server.address(u"/manage/savecall.php"),
+        {u"ID="_s + beta, u"direction=Outgoing"_s, u"Handler=Carol"_s,
+         u"textarea=Called back & fixed.\r\n\tPrinter works."_s});
+    EXPECT_TRUE(reply.startsWith(u"Call saved")) << reply.toStdString();
+    callClient.Post(server.address(u"/manage/savecall.php"),
+                    {u"ID="_s + alpha, u"direction=Incoming"_s, u"Handler=Anna"_s, u"textarea="_s});
+
+    TCallTable calls = LoadCalls(client, server);
+    ASSERT_EQ(calls.CallCount(), 2);
+    EXPECT_EQ(calls.CallCustomerID(0), table.ID(1));
+    EXPECT_EQ(calls.CallTag1(0), u"Outgoing");
+    EXPECT_EQ(calls.CallTag2(0), u"Carol");
+    EXPECT_EQ(calls.CallText(0), u"Called back & fixed.\r\n\tPrinter works.");
+    EXPECT_EQ(calls.CallDate(0), QDate::currentDate().toString(u"yyyy-MM-dd"));
+    EXPECT_EQ(calls.CallTime(0).size(), 8);
+    EXPECT_EQ(calls.CallText(1), u"");
+
+    const QString moved =
+        client.Post(server.address(u"/manage/dormantcontact.php?ID="_s + beta), {});
+    EXPECT_FALSE(moved.isEmpty());
+    table = LoadActive(client, server);
+    ASSERT_EQ(table.CustomerCount(), 1);
+    EXPECT_EQ(table.LN(0), u"Alpha");
+    const TCustomerTable dormant = LoadDormant(client, server);
+    ASSERT_EQ(dormant.CustomerCount(), 1);
+    EXPECT_EQ(dormant.ACT(0), -1);
+    calls = LoadCalls(client, server);
+    ASSERT_EQ(calls.CallCount(), 1) << "the moved customer's calls are gone";
+    EXPECT_EQ(calls.CallTag2(0), u"Anna");
+
+    // Editing a dormant customer with the box unticked keeps it dormant.
+    client.Post(server.address(u"/manage/modify.php"), CustomerFields(beta, u"Beta"_s, u"B"_s)
+                                                            .replaceInStrings(u"txtACT=1"_s,
+                                                                              u"txtACT=0"_s));
+    EXPECT_EQ(LoadDormant(client, server).CustomerCount(), 1);
+
+    const QString stats = client.Post(server.address(u"/quickstats.php"), {});
+    EXPECT_EQ(stats, u"0 current, 1 expired, 1 dormant customers; 1 calls logged");
+}
+
+TEST(ReferenceServerTest, BadInputIsRefusedAndNothingIsStored)
+{
+    ServerFixture server;
+    HttpClient client;
+    client.Post(server.address(u"/manage/newguy.php"), CustomerFields(u"0"_s, u"Keep"_s, u"K"_s));
+    const QString id = QString::number(LoadActive(client, server).ID(0));
+    const QString before = client.Post(server.address(u"/manage/datapile.php"), {});
+
+    QStringList missing = CustomerFields(u"0"_s, u"New"_s, u"N"_s);
+    missing.removeAt(5);
+    QStringList copyright = CustomerFields(id, u"Sm©ith"_s, u"N"_s);
+    QStringList registered = CustomerFields(u"0"_s, u"New"_s, u"N®"_s);
+    QStringList badDate = CustomerFields(u"0"_s, u"New"_s, u"N"_s);
+    badDate[16] = u"txtBD=02/30/2024"_s;
+    QStringList badStatus = CustomerFields(id, u"New"_s, u"N"_s);
+    badStatus.back() = u"txtACT=-1"_s;
+    QStringList huge = CustomerFields(u"0"_s, u"New"_s, u"N"_s);
+    huge[4] = u"txtAD="_s + QString(1100 * 1024, u'x');
+
+    const struct
+    {
+        const char* what;
+        const char16_t* path;
+        QStringList fields;
+        int status;
+    } cases[] = {
+        {"missing field", u"/manage/newguy.php", missing, 400},
+        {"© in a name", u"/manage/modify.php", copyright, 400},
+        {"® in a name", u"/manage/newguy.php", registered, 400},
+        {"impossible date", u"/manage/newguy.php", badDate, 400},
+        {"bad status", u"/manage/modify.php", badStatus, 400},
+        {"non-numeric ID", u"/manage/modify.php", CustomerFields(u"7x"_s, u"N"_s, u"N"_s), 400},
+        {"unknown ID", u"/manage/modify.php", CustomerFields(u"123456"_s, u"N"_s, u"N"_s), 404},
+        {"oversized body", u"/manage/newguy.php", huge, 413},
+        {"call for nobody", u"/manage/savecall.php",
+         {u"ID=424242"_s, u"direction=Incoming"_s, u"Handler=Anna"_s, u"textarea=x"_s}, 404},
+        {"call without text", u"/manage/savecall.php",
+         {u"ID="_s + id, u"direction=Incoming"_s, u"Handler=Anna"_s}, 400},
+        {"dormant move of nobody", u"/manage/dormantcontact.php?ID=424242", {}, 404},
+        {"dormant move without number", u"/manage/dormantcontact.php?ID=abc", {}, 400},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(StatusOf(client, server.address(c.path), c.fields), c.status);
+    }
+    EXPECT_EQ(client.Post(server.address(u"/manage/datapile.php"), {}), before);
+    EXPECT_EQ(LoadCalls(client, server).CallCount(), 0);
+    EXPECT_EQ(LoadDormant(client, server).CustomerCount(), 0);
+}
+
+TEST(ReferenceServerTest, BasicAuthenticationGuardsTheMainWindowScripts)
+{
+    ServerConfig config = ServerFixture::quietConfig();
+    config.user = "staff";
+    config.password = "s3cret";
+    ServerFixture server(config);
+
+    HttpClient anonymous;
+    try {
+        anonymous.Post(server.address(u"/manage/datapile.php"), {});
+        ADD_FAILURE() << "served without credentials";
+    } catch (const HttpStatusError& e) {
+        EXPECT_EQ(e.status(), 401);
+    }
+    HttpClient wrong(u"staff"_s, u"guess"_s);
+    EXPECT_THROW(wrong.Post(server.address(u"/quickstats.php"), {}), HttpStatusError);
+
+    // The edit dialog's client has no credentials and needs none.
+    anonymous.Post(server.address(u"/manage/newguy.php"), CustomerFields(u"0"_s, u"A"_s, u"B"_s));
+    HttpClient staff(u"staff"_s, u"s3cret"_s);
+    EXPECT_EQ(LoadActive(staff, server).CustomerCount(), 1);
+    EXPECT_EQ(LoadCalls(staff, server).CallCount(), 0);
+}
+
+TEST(ReferenceServerTest, Latin1AndUtf8AnswersDecodeTheSame)
+{
+    ServerFixture utf8Server;
+    HttpClient client;
+    client.Post(utf8Server.address(u"/manage/newguy.php"),
+                CustomerFields(u"0"_s, u"Müller"_s, u"Zoë"_s));
+    ServerConfig latin1Config = ServerFixture::quietConfig();
+    latin1Config.latin1 = true;
+    ServerFixture latin1Server(latin1Config, utf8Server.dbPath());
+
+    const QString utf8 = client.Post(utf8Server.address(u"/manage/datapile.php"), {});
+    const QString latin1 = client.Post(latin1Server.address(u"/manage/datapile.php"), {});
+    EXPECT_EQ(utf8, latin1);
+    EXPECT_EQ(TCustomerTable::Parse(latin1).LN(0), u"Müller");
+}
+
+TEST(ReferenceServerTest, ConcurrentClientsLoseNothing)
+{
+    ServerFixture server;
+    constexpr int Clients = 8;
+    constexpr int Requests = 200;
+    {
+        HttpClient setup;
+        setup.Post(server.address(u"/manage/newguy.php"), CustomerFields(u"0"_s, u"Base"_s, u"B"_s));
+    }
+    const QString baseId = [&] {
+        HttpClient c;
+        return QString::number(LoadActive(c, server).ID(0));
+    }();
+
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < Clients; ++t) {
+        threads.emplace_back([&, t] {
+            HttpClient client;
+            for (int i = 0; i < Requests; ++i) {
+                try {
+                    switch (i % 4) {
+                    case 0:
+                        client.Post(server.address(u"/manage/newguy.php"),
+                                    CustomerFields(u"0"_s, u"T"_s + QString::number(t),
+                                                   QString::number(i)));
+                        break;
+                    case 1:
+                        client.Post(server.address(u"/manage/savecall.php"),
+                                    {u"ID="_s + baseId, u"direction=Incoming"_s,
+                                     u"Handler=Anna"_s, u"textarea=%1/%2"_s.arg(t).arg(i)});
+                        break;
+                    case 2:
+                        LoadActive(client, server);
+                        break;
+                    default:
+                        LoadCalls(client, server);
+                    }
+                } catch (const std::exception&) {
+                    ++failures;
+                }
+            }
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+
+    EXPECT_EQ(failures.load(), 0);
+    HttpClient client;
+    EXPECT_EQ(LoadActive(client, server).CustomerCount(), 1 + Clients * Requests / 4);
+    EXPECT_EQ(LoadCalls(client, server).CallCount(), Clients * Requests / 4);
+}
+
+TEST(ReferenceServerTest, DataSurviveARestart)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"restart.sqlite"_s);
+    QString before;
+    {
+        ServerFixture server(ServerFixture::quietConfig(), path);
+        HttpClient client;
+        client.Post(server.address(u"/manage/newguy.php"), CustomerFields(u"0"_s, u"Kept"_s, u"K"_s));
+        before = client.Post(server.address(u"/manage/datapile.php"), {});
+    }
+    ServerFixture again(ServerFixture::quietConfig(), path);
+    HttpClient client;
+    EXPECT_EQ(client.Post(again.address(u"/manage/datapile.php"), {}), before);
+}
+
+TEST(ReferenceServerTest, OptionsAndBusyPort)
+{
+    using refserver::Options;
+    const auto parse = [](std::vector<const char*> args) {
+        args.insert(args.begin(), "tillora-server");
+        return refserver::ParseOptions(int(args.size()), args.data());
+    };
+    const auto ok = parse({"--listen", "0.0.0.0:9000", "--db", "x.sqlite", "--auth", "u:p:q",
+                           "--latin1", "--generate", "10,20"});
+    ASSERT_TRUE(std::holds_alternative<Options>(ok));
+    const Options& o = std::get<Options>(ok);
+    EXPECT_EQ(o.host, "0.0.0.0");
+    EXPECT_EQ(o.port, 9000);
+    EXPECT_EQ(o.database, "x.sqlite");
+    EXPECT_EQ(*o.user, "u");
+    EXPECT_EQ(*o.password, "p:q");
+    EXPECT_TRUE(o.latin1);
+    EXPECT_EQ(o.generate, std::make_pair(10L, 20L));
+
+    for (const std::vector<const char*>& bad :
+         {std::vector<const char*>{"--bogus"}, {"--listen", "8080"}, {"--listen", "x:99999"},
+          {"--auth", "nopassword"}, {"--generate", "5"}, {"--generate", "0,3"}, {"--db"},
+          {"--demo", "--generate", "1,1"}}) {
+        EXPECT_TRUE(std::holds_alternative<std::string>(parse(bad))) << bad[0];
+    }
+
+    ServerFixture first;
+    QTemporaryDir dir;
+    Store store(dir.filePath(u"other.sqlite"_s).toStdString());
+    ReferenceServer second(store, ServerFixture::quietConfig());
+    EXPECT_FALSE(second.bind("127.0.0.1", QUrl(first.address(u"/")).port()));
+}
+
+} // namespace
