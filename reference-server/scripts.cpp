@@ -247,14 +247,16 @@ void InstallScripts(httplib::Server& server, Store& store, const ServerConfig& c
         else
             scripts->reply(res, res.status, "Error: the request could not be handled.");
     });
-    if (config.logRequests) {
-        server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
-            static std::mutex logMutex;
-            std::lock_guard lock(logMutex);
+    server.set_logger([log = config.logRequests, observer = config.observer](
+                          const httplib::Request& req, const httplib::Response& res) {
+        static std::mutex logMutex;
+        std::lock_guard lock(logMutex);
+        if (log)
             std::fprintf(stderr, "%s %s %s %d %zu bytes\n", req.remote_addr.c_str(),
                          req.method.c_str(), req.target.c_str(), res.status, res.body.size());
-        });
-    }
+        if (observer)
+            observer(req.method, req.target);
+    });
 }
 
 ReferenceServer::ReferenceServer(Store& store, ServerConfig config) : m_config(std::move(config))

@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,8 @@ struct ServerConfig
     // Answer in ISO-8859-1 without a charset parameter, as older servers do.
     bool latin1 = false;
     bool logRequests = true;
+    // Called with the method and target of every request (tests watch it).
+    std::function<void(const std::string& method, const std::string& target)> observer;
 };
 
 inline constexpr std::size_t MaxBodyBytes = 1 << 20;

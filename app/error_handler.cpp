@@ -1,0 +1,49 @@
+#include "error_handler.h"
+
+#include "errors.h"
+#include "message_boxes.h"
+
+#include <exception>
+#include <new>
+
+namespace {
+
+std::function<void()>& ProgressCloser()
+{
+    static std::function<void()> closer;
+    return closer;
+}
+
+} // namespace
+
+QString ErrorBoxText(const QString& message)
+{
+    if (!message.isEmpty() && message.back().unicode() > u'.')
+        return message + u'.';
+    return message;
+}
+
+void SetProgressWindowCloser(std::function<void()> closer)
+{
+    ProgressCloser() = std::move(closer);
+}
+
+void ShowDefaultError(const QString& message)
+{
+    if (ProgressCloser())
+        ProgressCloser()();
+    MessageBoxes::Show(MessageBoxes::Kind::Error, ErrorBoxText(message));
+}
+
+void Guarded(const std::function<void()>& body)
+{
+    try {
+        body();
+    } catch (const TilloraError& e) {
+        ShowDefaultError(e.message());
+    } catch (const std::bad_alloc&) {
+        ShowDefaultError(QStringLiteral("Out of memory"));
+    } catch (const std::exception& e) {
+        ShowDefaultError(QString::fromUtf8(e.what()));
+    }
+}

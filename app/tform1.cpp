@@ -1,0 +1,211 @@
+#include "tform1.h"
+
+#include "customer_list_model.h"
+#include "error_handler.h"
+#include "fonts.h"
+#include "system_colors.h"
+#include "tform5.h"
+#include "tillora/settings.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCommandLinkButton>
+#include <QGuiApplication>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabBar>
+#include <QToolButton>
+#include <QTreeView>
+
+ServerSettings ServerSettings::BuiltIn()
+{
+    return {tillora::settings::ServerBaseAddress, tillora::settings::HttpUser,
+            tillora::settings::HttpPassword};
+}
+
+TForm1::TForm1(ServerSettings server, QWidget* parent)
+    : QWidget(parent), IdHTTP1(server.userName, server.password), m_server(std::move(server))
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Tillora Customer Management"));
+    setFont(Tahoma(13));
+    QPalette p = palette();
+    p.setColor(QPalette::Window, SystemColors::BtnFace(p));
+    setPalette(p);
+    setAutoFillBackground(true);
+
+    BuildCommandBar();
+    BuildTabStrips();
+    BuildList();
+    BuildDetailArea();
+    resize(1128, 722);
+
+    setTabOrder(Edit1, BitBtn1);
+    setTabOrder(BitBtn1, BitBtn2);
+    setTabOrder(BitBtn2, TabControl1);
+    setTabOrder(TabControl1, ButtonGradient1);
+    setTabOrder(ButtonGradient1, TabControl2);
+    setTabOrder(TabControl2, TabControl3);
+    setTabOrder(TabControl3, ListView1);
+
+    ConnectHandlers();
+    InstallIdleHandler();
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::ConnectHandlers()
+{
+    IdHTTP1.OnWorkBegin = [this](TransferDirection d, std::int64_t n) { IdHTTP1WorkBegin(d, n); };
+    IdHTTP1.OnWork = [this](TransferDirection d, std::int64_t n) { IdHTTP1Work(d, n); };
+    IdHTTP1.OnWorkEnd = [this](TransferDirection d) { IdHTTP1WorkEnd(d); };
+
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn1Click(); }); });
+    connect(BitBtn2, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn2Click(); }); });
+    connect(TabControl2, &QTabBar::currentChanged, this,
+            [this] { Guarded([this] { TabControl2Change(); }); });
+    connect(TabControl3, &QTabBar::currentChanged, this,
+            [this] { Guarded([this] { TabControl3Change(); }); });
+    connect(SpeedButton3, &QToolButton::clicked, this,
+            [this] { Guarded([this] { SpeedButton3Click(); }); });
+    connect(ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection& selected, const QItemSelection& deselected) {
+                Guarded([&] {
+                    if (!selected.indexes().isEmpty())
+                        ListView1SelectItem(selected.indexes().first().row(), true);
+                    else if (!deselected.indexes().isEmpty())
+                        ListView1SelectItem(deselected.indexes().first().row(), false);
+                });
+            });
+}
+
+void TForm1::FormCreate()
+{
+    StripStamps.clear();
+    StripTags.clear();
+    StripTexts.clear();
+    ListMode = u'A';
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    // The loads run once the window is on screen, from the event loop.
+    QMetaObject::invokeMethod(this, [this] { Guarded([this] { FormShow(); }); }, Qt::QueuedConnection);
+}
+
+void TForm1::FormShow()
+{
+    LoadCustomers();
+    LoadCalls();
+}
+
+void TForm1::InstallIdleHandler()
+{
+    // One full repaint each time the application runs out of events. Our own
+    // repaint must not count as activity, or the program would never rest.
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher)
+        return;
+    connect(dispatcher, &QAbstractEventDispatcher::awake, this, [this] {
+        if (!m_inIdle)
+            m_idleWanted = true;
+    });
+    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+        if (m_idleWanted && !m_inIdle)
+            ApplicationEvents1Idle();
+    });
+}
+
+void TForm1::ApplicationEvents1Idle()
+{
+    m_inIdle = true;
+    m_idleWanted = false;
+    ++m_idleRepaints;
+    update();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    m_inIdle = false;
+}
+
+void TForm1::BitBtn1Click()
+{
+    close();
+}
+
+void TForm1::BitBtn2Click()
+{
+    close();
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    // A request still waiting is abandoned; the application then ends.
+    IdHTTP1.abandon();
+    QWidget::closeEvent(event);
+    QApplication::quit();
+}
+
+void TForm1::IdHTTP1WorkBegin(TransferDirection, std::int64_t expected)
+{
+    const int maximum = int(std::min<std::int64_t>(expected, INT32_MAX));
+    Form5->ProgressBar1->setMaximum(maximum);
+    Form5->ProgressBar1->setValue(0);
+}
+
+void TForm1::IdHTTP1Work(TransferDirection, std::int64_t reached)
+{
+    static const QLocale us(QLocale::English, QLocale::UnitedStates);
+    const int maximum = Form5->ProgressBar1->maximum();
+    Form5->ProgressBar1->setValue(int(std::min<std::int64_t>(reached, maximum)));
+    if (maximum > 0) {
+        const std::int64_t percent = reached * 100 / maximum;
+        Form5->Label2->setText(us.toString(double(percent), 'f', 2) + QStringLiteral("% Complete"));
+    } else {
+        // Without an announced length there is no percentage to show.
+        Form5->Label2->setText(us.toString(qlonglong(reached)) + QStringLiteral(" bytes received"));
+    }
+    Form5->Label2->adjustSize();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TForm1::IdHTTP1WorkEnd(TransferDirection)
+{
+    Form5->Label2->setText(QStringLiteral("Finished"));
+    Form5->Label2->adjustSize();
+}
+
+int TForm1::SelectedPosition() const
+{
+    const QModelIndexList rows = ListView1->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void TForm1::SelectPosition(int position)
+{
+    if (position < 0 || position >= ListModel->count()) {
+        ListView1->selectionModel()->clearSelection();
+        return;
+    }
+    const QModelIndex index = ListModel->index(position, 0);
+    ListView1->selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+std::optional<std::int32_t> TForm1::SelectedRow() const
+{
+    const int position = SelectedPosition();
+    if (position < 0)
+        return std::nullopt;
+    return ListModel->entries()[std::size_t(position)].row;
+}

@@ -1,0 +1,35 @@
+#include "window_set.h"
+
+#include "error_handler.h"
+#include "fonts.h"
+
+#include <QApplication>
+
+WindowSet::WindowSet(ServerSettings server)
+{
+    Form1 = std::make_unique<TForm1>(std::move(server));
+    Form5Holder = std::make_unique<TForm5>();
+    Form5 = Form5Holder.get();
+    Form1->Form5 = Form5;
+    Form2 = std::make_unique<TForm2>(Form1.get());
+    Form3 = std::make_unique<TForm3>(Form1.get());
+    Form4 = std::make_unique<TForm4>(Form1.get());
+    SetProgressWindowCloser([form5 = Form5] { form5->close(); });
+}
+
+WindowSet::~WindowSet()
+{
+    SetProgressWindowCloser({});
+    Form4.reset();
+    Form3.reset();
+    Form2.reset();
+    Form1.reset();
+    Form5Holder.reset();
+}
+
+void PrepareApplication()
+{
+    RegisterTahoma();
+    QApplication::setApplicationName(QStringLiteral("tillora"));
+    QApplication::setFont(Tahoma(13));
+}

@@ -1,0 +1,17 @@
+// Loading the call log into the call table.
+
+#include "tform1.h"
+
+#include "endpoints.h"
+#include "tform5.h"
+
+#include <QLabel>
+
+void TForm1::LoadCalls()
+{
+    Form5->ShowTask(QStringLiteral("Loading Customers Call History..."));
+    const QString response =
+        IdHTTP1.Post(QString(m_server.baseAddress).append(Endpoints::CallList), {});
+    Calls = TCallTable::Parse(response);
+    Form5->close();
+}

@@ -1,0 +1,138 @@
+// The customer list views: the two list loads and the handlers of the view
+// tabs, the letter tabs and "Refresh Data".
+
+#include "tform1.h"
+
+#include "customer_list_model.h"
+#include "endpoints.h"
+#include "tform5.h"
+#include "text_basics.h"
+
+#include <QCommandLinkButton>
+#include <QFrame>
+#include <QLabel>
+#include <QTabBar>
+#include <QTreeView>
+
+namespace {
+
+constexpr int CdViewTab = 2;
+constexpr int GroupedViewTab = 3;
+const QString CdByMail = QStringLiteral("CD By Mail");
+
+} // namespace
+
+void TForm1::LoadCustomers()
+{
+    // Every view from the CD tab on is built from the CD list; the grouped
+    // view rebuilds itself from the loaded list afterwards.
+    if (TabControl2->currentIndex() == CdViewTab) {
+        CDList();
+        return;
+    }
+    CommonLoad(false, 0);
+}
+
+void TForm1::CDList()
+{
+    CommonLoad(true, 1);
+}
+
+void TForm1::CommonLoad(bool cdFilter, std::uint8_t image)
+{
+    const bool active = ListMode == u'A';
+    const QString caption = active ? QStringLiteral("Loading Customer List Data")
+                                   : QStringLiteral("Loading Dormant Customer List Data");
+    const QString words = active ? QStringLiteral(" Registered Customers")
+                                 : QStringLiteral(" Dormant Customers");
+    const QString address = QString(m_server.baseAddress)
+                                .append(active ? Endpoints::ActiveList : Endpoints::DormantList);
+
+    Form5->ShowTask(caption);
+    const QString response = IdHTTP1.Post(address, {});
+
+    ListModel->clear();
+    const CountHeader header = TCustomerTable::ReadCountHeader(response);
+    StatusText->setText(QString::number(header.count) + words);
+
+    const QString statistics =
+        IdHTTP1.Post(QString(m_server.baseAddress).append(Endpoints::Statistics), {});
+    StatusText->setText(StatusText->text() + QStringLiteral("   |   ") + statistics);
+
+    Panel6->show();
+
+    // The filter picks the rows while the new table is parsed; the entries
+    // are made only once the whole table has been swapped in.
+    const int letterTab = TabControl3->currentIndex();
+    const QString letter = TabControl3->tabText(letterTab);
+    std::vector<CustomerListModel::Entry> entries;
+    TCustomerTable table = TCustomerTable::ParseRecords(
+        QStringView(response).sliced(header.recordsStart), header.count,
+        [&](const TCustomerTable& t, std::int32_t row) {
+            if (letterTab != 0) {
+                const QStringView last = Trim(t.textView(CustomerField::LN, row));
+                if (last.isEmpty() || last.first(1) != letter)
+                    return;
+            }
+            if (cdFilter && Trim(t.textView(CustomerField::DV, row)) != CdByMail)
+                return;
+            entries.push_back({row, image});
+        });
+    Customers = std::move(table);
+    ListModel->setEntries(std::move(entries));
+
+    if (!KeepSelection && ListModel->count() > 0) {
+        Panel6->hide();
+        SelectPosition(0);
+        ListView1SelectItem(0, true);
+    }
+    Form5->close();
+    KeepSelection = false;
+}
+
+void TForm1::TabControl2Change()
+{
+    ListView1->setRootIsDecorated(false);
+    switch (TabControl2->currentIndex()) {
+    case 0:
+        ListMode = u'A';
+        ButtonGradient1->show();
+        LoadCustomers();
+        break;
+    case 1:
+        ListMode = u'D';
+        ButtonGradient1->hide();
+        LoadCustomers();
+        break;
+    case CdViewTab:
+        ListMode = u'A';
+        ButtonGradient1->show();
+        CDList();
+        break;
+    case GroupedViewTab:
+        // The grouped view arrives with the customer browser.
+        break;
+    }
+}
+
+void TForm1::TabControl3Change()
+{
+    const int view = TabControl2->currentIndex();
+    if (view == CdViewTab)
+        CDList();
+    else if (view == 0 || view == 1)
+        LoadCustomers();
+}
+
+void TForm1::SpeedButton3Click()
+{
+    const int remembered = SelectedPosition();
+    LoadCustomers();
+    if (ListModel->count() == 0)
+        return;
+    // Nothing selected before, or a position beyond the new list: the first.
+    const int position =
+        remembered >= 0 && remembered < ListModel->count() ? remembered : 0;
+    SelectPosition(position);
+    ListView1SelectItem(position, true);
+}

@@ -1,0 +1,93 @@
+#include "gui_fixture.h"
+
+#include <QTest>
+
+GuiFixture::GuiFixture(const std::vector<refserver::Customer>& customers,
+                       const std::vector<refserver::Call>& calls)
+{
+    m_store = std::make_unique<refserver::Store>(m_dir.filePath(QStringLiteral("gui.sqlite")).toStdString());
+    if (!customers.empty())
+        m_store->bulkInsert(customers, calls);
+    refserver::ServerConfig config;
+    config.logRequests = false;
+    config.observer = [this](const std::string&, const std::string& target) {
+        std::lock_guard lock(m_mutex);
+        m_requests << QString::fromStdString(target);
+    };
+    m_server = std::make_unique<refserver::ReferenceServer>(*m_store, config);
+    if (!m_server->bind("127.0.0.1", 0))
+        throw std::runtime_error("cannot bind the test server");
+    m_server->start();
+
+    MessageBoxes::SetHook([this](MessageBoxes::Kind kind, const QString& text) {
+        (kind == MessageBoxes::Kind::Error ? errorBoxes : otherBoxes) << text;
+        return kind == MessageBoxes::Kind::Confirmation ? nextAnswer : MessageBoxes::Answer::Ok;
+    });
+}
+
+GuiFixture::~GuiFixture()
+{
+    windows.reset();
+    MessageBoxes::SetHook({});
+    m_server.reset();
+}
+
+QString GuiFixture::baseAddress() const
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_server->port());
+}
+
+QStringList GuiFixture::requests() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+void GuiFixture::clearRequests()
+{
+    std::lock_guard lock(m_mutex);
+    m_requests.clear();
+}
+
+void GuiFixture::start(const QString& address)
+{
+    windows = std::make_unique<WindowSet>(
+        ServerSettings{address.isEmpty() ? baseAddress() : address, QString(), QString()});
+    windows->Form1->show();
+    waitUntilIdle();
+}
+
+bool GuiFixture::waitUntilIdle(int milliseconds)
+{
+    // The start-up loads are queued when the window shows; they are over
+    // when the client is no longer busy and the progress window is gone.
+    QTest::qWait(50);
+    return QTest::qWaitFor(
+        [this] { return !form().IdHTTP1.busy() && !progress().isVisible(); }, milliseconds);
+}
+
+refserver::Customer MakeCustomer(const std::string& last, const std::string& first,
+                                 const std::string& delivery, int act)
+{
+    refserver::Customer c;
+    c.ln = last;
+    c.fn = first;
+    c.bn = last + " Farms";
+    c.ad = "1 Main St";
+    c.cy = "Dover";
+    c.st = "DE";
+    c.zp = "19901";
+    c.p1 = "3025550100";
+    c.em = "x@example.com";
+    c.ho = "Web Search";
+    c.dv = delivery;
+    c.sn = "1234";
+    c.pk = "TLR-0000-0000";
+    c.pm = "Unlimited";
+    c.bd = "2020-01-15";
+    c.dd = "2027-01-15";
+    c.ani = "2026-01-15";
+    c.pd = "2026-01-10";
+    c.act = act;
+    return c;
+}

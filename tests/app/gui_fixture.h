@@ -1,0 +1,55 @@
+#pragma once
+
+// A real reference server on a free port with a temporary database, and the
+// application's real windows pointed at it. Message boxes are recorded
+// instead of shown.
+
+#include "message_boxes.h"
+#include "scripts.h"
+#include "store.h"
+#include "window_set.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class GuiFixture
+{
+public:
+    explicit GuiFixture(const std::vector<refserver::Customer>& customers = {},
+                        const std::vector<refserver::Call>& calls = {});
+    ~GuiFixture();
+
+    QString baseAddress() const;
+    // The scripts requested so far, in order ("/quickstats.php", ...).
+    QStringList requests() const;
+    void clearRequests();
+
+    // Creates the windows for `baseAddress` and shows the main window;
+    // waits until the start-up loads are over.
+    void start(const QString& baseAddress = {});
+    bool waitUntilIdle(int milliseconds = 10000);
+
+    TForm1& form() { return *windows->Form1; }
+    TForm5& progress() { return *windows->Form5; }
+
+    std::unique_ptr<WindowSet> windows;
+    QStringList errorBoxes;
+    QStringList otherBoxes;
+    MessageBoxes::Answer nextAnswer = MessageBoxes::Answer::Yes;
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<refserver::Store> m_store;
+    std::unique_ptr<refserver::ReferenceServer> m_server;
+    mutable std::mutex m_mutex;
+    QStringList m_requests;
+};
+
+// A customer of the demo's shape with the given names and delivery method.
+refserver::Customer MakeCustomer(const std::string& last, const std::string& first,
+                                 const std::string& delivery = "Internet Download", int act = 1);
