@@ -4,6 +4,7 @@
 #include "tform1.h"
 
 #include "customer_list_model.h"
+#include "list_filter.h"
 #include "endpoints.h"
 #include "tform5.h"
 #include "text_basics.h"
@@ -18,7 +19,6 @@ namespace {
 
 constexpr int CdViewTab = 2;
 constexpr int GroupedViewTab = 3;
-const QString CdByMail = QStringLiteral("CD By Mail");
 
 } // namespace
 
@@ -63,23 +63,12 @@ void TForm1::CommonLoad(bool cdFilter, std::uint8_t image)
 
     // The filter picks the rows while the new table is parsed; the entries
     // are made only once the whole table has been swapped in.
-    const int letterTab = TabControl3->currentIndex();
-    const QString letter = TabControl3->tabText(letterTab);
-    std::vector<CustomerListModel::Entry> entries;
-    TCustomerTable table = TCustomerTable::ParseRecords(
-        QStringView(response).sliced(header.recordsStart), header.count,
-        [&](const TCustomerTable& t, std::int32_t row) {
-            if (letterTab != 0) {
-                const QStringView last = Trim(t.textView(CustomerField::LN, row));
-                if (last.isEmpty() || last.first(1) != letter)
-                    return;
-            }
-            if (cdFilter && Trim(t.textView(CustomerField::DV, row)) != CdByMail)
-                return;
-            entries.push_back({row, image});
-        });
-    Customers = std::move(table);
-    ListModel->setEntries(std::move(entries));
+    const ListFilter filter{TabControl3->currentIndex(),
+                            TabControl3->tabText(TabControl3->currentIndex()), cdFilter, image};
+    LoadedList list =
+        ParseFilteredList(QStringView(response).sliced(header.recordsStart), header.count, filter);
+    Customers = std::move(list.table);
+    ListModel->setEntries(std::move(list.entries));
 
     if (!KeepSelection && ListModel->count() > 0) {
         Panel6->hide();

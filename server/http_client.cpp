@@ -118,6 +118,11 @@ struct HttpClient::Private
     CURLM* multi = nullptr;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
+    // Requests sent in this Post, counting those curl repeats by itself for
+    // an authentication round; never more than MaxAttempts.
+    int requestsSent = 0;
+    bool attemptsExhausted = false;
+
     // One attempt's state, reset by startAttempt().
     QByteArray requestBody;
     qsizetype sent = 0;
@@ -149,6 +154,10 @@ struct HttpClient::Private
     static int OnConnected(void* self, char*, char*, int, int)
     {
         auto* p = static_cast<Private*>(self);
+        if (++p->requestsSent > MaxAttempts) {
+            p->attemptsExhausted = true;
+            return CURL_PREREQFUNC_ABORT;
+        }
         p->connected = true;
         p->sent = 0;
         p->events.push_back({Event::Begin, TransferDirection::Send, p->requestBody.size()});
@@ -403,6 +412,8 @@ QString HttpClient::Post(const QString& address, const QStringList& fields)
         }
     };
 
+    d->requestsSent = 0;
+    d->attemptsExhausted = false;
     for (int attempt = 1;; ++attempt) {
         if (d->auth != AuthScheme::None) {
             curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CurlAuthFlag(d->auth));
@@ -412,6 +423,10 @@ QString HttpClient::Post(const QString& address, const QStringList& fields)
         d->startAttempt();
         const CURLcode result = RunTransfer(d->multi, easy, d->connected, d->abandoned,
                                             dispatchEvents);
+
+        if (result == CURLE_ABORTED_BY_CALLBACK && d->attemptsExhausted)
+            throw HttpStatusError(QString::fromLatin1(d->statusLine), d->status,
+                                  DecodeResponseBody(d->responseBody, d->contentType));
 
         switch (result) {
         case CURLE_OK:
@@ -446,7 +461,7 @@ QString HttpClient::Post(const QString& address, const QStringList& fields)
         if (d->status >= 200 && d->status <= 299)
             return text;
 
-        if (d->status == 401 && attempt < MaxAttempts) {
+        if (d->status == 401 && attempt < MaxAttempts && d->requestsSent < MaxAttempts) {
             const AuthScheme scheme = FirstKnownScheme(d->challenges);
             if (scheme != AuthScheme::None && !d->password.trimmed().isEmpty()) {
                 d->auth = scheme;
