@@ -3,6 +3,7 @@
 #include "errors.h"
 #include "list_cursor.h"
 #include "text_basics.h"
+#include "vector_state.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ TCallTable TCallTable::Parse(QStringView response)
         throw RangeCheckError();
     const QStringView records = text.sliced(br + 4);
 
+    ClearUpperVectorState();
     TCallTable table;
     const qsizetype rows = std::min<qsizetype>(count, records.size() / MinimalRecordLength + 1);
     table.m_callId.reserve(std::size_t(rows));

@@ -3,6 +3,7 @@
 #include "errors.h"
 #include "list_cursor.h"
 #include "text_basics.h"
+#include "vector_state.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ TCustomerTable TCustomerTable::ParseRecords(QStringView records, std::int32_t co
     if (count < 0)
         throw RangeCheckError();
 
+    ClearUpperVectorState();
     TCustomerTable table;
     // Reserve for what the text can hold, not for what was announced.
     const qsizetype rows = std::min<qsizetype>(count, records.size() / MinimalRecordLength + 1);

@@ -6,17 +6,13 @@
 
 void TextRows::reserve(qsizetype rows, qsizetype chars)
 {
-    const qsizetype maxChars = std::numeric_limits<std::uint32_t>::max();
-    m_ends.reserve(std::size_t(rows) * m_fieldsPerRow);
-    m_chars.reserve(std::min(chars, maxChars));
-}
-
-void TextRows::append(QStringView field)
-{
-    if (std::size_t(m_chars.size() + field.size()) > std::numeric_limits<std::uint32_t>::max())
+    // Field ends are 32-bit offsets.
+    if (chars > qsizetype(std::numeric_limits<std::uint32_t>::max()))
         throw TilloraError(QStringLiteral("The server's list is too large to load."));
-    m_chars.append(field);
-    m_ends.push_back(std::uint32_t(m_chars.size()));
+    m_ends.reserve(std::size_t(rows) * m_fieldsPerRow);
+    m_chars.resize(chars); // filled by append(); the rest is cut off by finish()
+    m_begin = reinterpret_cast<char16_t*>(m_chars.data());
+    m_write = m_begin;
 }
 
 void TextRows::finish()
@@ -27,6 +23,7 @@ void TextRows::finish()
     // QString releases its spare capacity with realloc, which for a large
     // buffer shrinks the mapping in place instead of copying it.
     m_chars.squeeze();
+    m_begin = m_write = nullptr;
 }
 
 qsizetype TextRows::memoryBytes() const

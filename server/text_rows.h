@@ -4,6 +4,7 @@
 #include <QStringView>
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 // The text fields of a table, row after row, in one shared UTF-16 buffer.
@@ -25,11 +26,19 @@ public:
     }
     QString at(qsizetype row, int field) const { return view(row, field).toString(); }
 
-    // Reserves room for what is to come; both figures are upper bounds the
-    // caller derives from the text being parsed, never from a announced count.
+    // Makes room for what is to come: `rows` is an estimate, `chars` the
+    // length of the text the fields are cut from, which bounds their total.
+    // Both come from the text being parsed, never from an announced count.
     void reserve(qsizetype rows, qsizetype chars);
     // Appends the next field; fields fill a row before the next row starts.
-    void append(QStringView field);
+    // The fields appended since reserve() must be disjoint pieces of the
+    // text whose length was given there.
+    void append(QStringView field)
+    {
+        std::memcpy(m_write, field.utf16(), std::size_t(field.size()) * sizeof(char16_t));
+        m_write += field.size();
+        m_ends.push_back(std::uint32_t(m_write - m_begin));
+    }
     // Drops a row left incomplete and releases unused capacity.
     void finish();
 
@@ -40,4 +49,7 @@ private:
     int m_fieldsPerRow;
     QString m_chars;
     std::vector<std::uint32_t> m_ends;
+    // While building: where the next field's characters go.
+    char16_t* m_begin = nullptr;
+    char16_t* m_write = nullptr;
 };
