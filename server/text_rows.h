@@ -35,8 +35,10 @@ public:
     // text whose length was given there.
     void append(QStringView field)
     {
-        std::memcpy(m_write, field.utf16(), std::size_t(field.size()) * sizeof(char16_t));
-        m_write += field.size();
+        if (!field.isEmpty()) {
+            std::memcpy(m_write, field.utf16(), std::size_t(field.size()) * sizeof(char16_t));
+            m_write += field.size();
+        }
         m_ends.push_back(std::uint32_t(m_write - m_begin));
     }
     // Drops a row left incomplete and releases unused capacity.
