@@ -1,6 +1,7 @@
 #include "error_handler.h"
 
 #include "errors.h"
+#include "http_client.h"
 #include "message_boxes.h"
 
 #include <exception>
@@ -39,6 +40,8 @@ void Guarded(const std::function<void()>& body)
 {
     try {
         body();
+    } catch (const RequestAbandoned&) {
+        // The window that waited for it is closing: nothing to report.
     } catch (const TilloraError& e) {
         ShowDefaultError(e.message());
     } catch (const std::bad_alloc&) {

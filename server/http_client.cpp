@@ -309,7 +309,7 @@ CURLcode RunTransfer(CURLM* multi, CURL* easy, bool& connected, bool& abandoned,
         if (!running)
             break;
         if (abandoned)
-            throw TransportError(QStringLiteral("Request abandoned."));
+            throw RequestAbandoned();
 
         const int slice = connected ? ReceivingSliceMs : ConnectingSliceMs;
         int ready = 0;

@@ -37,6 +37,13 @@ public:
     using TilloraError::TilloraError;
 };
 
+// A request given up because its window closed; nobody is left to tell.
+class RequestAbandoned : public TransportError
+{
+public:
+    RequestAbandoned() : TransportError(QStringLiteral("Request abandoned.")) {}
+};
+
 // The client's only way to the server: posts an ordered field list as a
 // form and returns the decoded response body. One instance per window that
 // talks to the server; each keeps its own cookies and authentication state

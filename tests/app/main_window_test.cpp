@@ -15,8 +15,11 @@
 #include <QFontInfo>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QProgressBar>
 #include <QTabBar>
+#include <QApplication>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -257,6 +260,36 @@ TEST(MainWindowTest, LayoutFollowsTheWindowSize)
     EXPECT_EQ(form.Panel4->width() - form.GroupBox1->geometry().right() - 1, 140);
     EXPECT_EQ(form.Panel1->width() - form.BitBtn2->geometry().right() - 1, 15);
     EXPECT_EQ(form.TabControl2->height(), 29);
+}
+
+} // namespace
+
+namespace {
+
+TEST(MainWindowTest, TabFromTheFindBoxReachesTheUnseenCloseButton)
+{
+    GuiFixture fixture(MixedCustomers());
+    fixture.start();
+    TForm1& form = fixture.form();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    form.Edit1->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form.Edit1));
+
+    QWidget* const order[] = {form.BitBtn1,     form.BitBtn2,     form.TabControl1,
+                              form.ButtonGradient1, form.TabControl2, form.TabControl3,
+                              form.ListView1,   form.Edit1};
+    for (QWidget* next : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
+        if (QApplication::focusWidget() != next)
+            next->setFocus();
+    }
+
+    // Out of sight beyond the bar's right edge, yet it closes the window.
+    EXPECT_GE(form.BitBtn1->mapTo(&form, QPoint(0, 0)).x(), form.width());
+    QTest::keyClick(form.BitBtn1, Qt::Key_Space);
+    EXPECT_FALSE(form.isVisible());
 }
 
 } // namespace
