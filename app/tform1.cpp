@@ -78,11 +78,15 @@ void TForm1::ConnectHandlers()
             [this](const QItemSelection& selected, const QItemSelection& deselected) {
                 Guarded([&] {
                     if (!selected.indexes().isEmpty())
-                        ListView1SelectItem(selected.indexes().first().row(), true);
+                        ListView1SelectItem(ListModel->positionOf(selected.indexes().first()), true);
                     else if (!deselected.indexes().isEmpty())
-                        ListView1SelectItem(deselected.indexes().first().row(), false);
+                        ListView1SelectItem(ListModel->positionOf(deselected.indexes().first()), false);
                 });
             });
+    connect(TabControl1, &QTabBar::currentChanged, this,
+            [this] { Guarded([this] { TabControl1Change(); }); });
+    Edit1->installEventFilter(this);
+    ListView1->installEventFilter(this);
 }
 
 void TForm1::FormCreate()
@@ -188,7 +192,7 @@ void TForm1::IdHTTP1WorkEnd(TransferDirection)
 int TForm1::SelectedPosition() const
 {
     const QModelIndexList rows = ListView1->selectionModel()->selectedRows();
-    return rows.isEmpty() ? -1 : rows.first().row();
+    return rows.isEmpty() ? -1 : ListModel->positionOf(rows.first());
 }
 
 void TForm1::SelectPosition(int position)
@@ -197,9 +201,9 @@ void TForm1::SelectPosition(int position)
         ListView1->selectionModel()->clearSelection();
         return;
     }
-    const QModelIndex index = ListModel->index(position, 0);
     ListView1->selectionModel()->setCurrentIndex(
-        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        ListModel->indexOfPosition(position),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 std::optional<std::int32_t> TForm1::SelectedRow() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "call_table.h"
+#include "calls_by_customer.h"
 #include "customer_table.h"
 #include "http_client.h"
 
@@ -109,8 +110,16 @@ public:
     void SpeedButton3Click();
     void LoadCalls();
 
-    // Detail panel.
+    // Detail panel, call strip, grouped view, quick find.
     void ListView1SelectItem(int position, bool selected);
+    void CallList();
+    void TabControl1Change();
+    void SpeedButton8Click();
+    void Edit1Enter();
+    void Edit1Exit();
+    // Character keys; true when the handler consumed the key.
+    bool Edit1KeyPress(QChar key);
+    bool ListView1KeyPress(QChar key);
 
     // The list position of the selected entry, or -1.
     int SelectedPosition() const;
@@ -122,6 +131,7 @@ public:
     int idleRepaints() const { return m_idleRepaints; }
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -138,6 +148,9 @@ private:
     void LayoutDetailArea();
     void CommonLoad(bool cdFilter, std::uint8_t image);
 
+    // The call table's rows of each customer, in table order; rebuilt with
+    // every call-log load so that selecting a customer scans no other calls.
+    CallsByCustomer m_callsByCustomer;
     ServerSettings m_server;
     bool m_shown = false;
     bool m_idleWanted = false;

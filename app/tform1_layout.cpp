@@ -8,6 +8,8 @@
 #include "pictures.h"
 #include "system_colors.h"
 #include "customer_list_model.h"
+#include "group_row_delegate.h"
+#include "tab_stop_label.h"
 
 #include <QCommandLinkButton>
 #include <QFrame>
@@ -49,7 +51,7 @@ void Paint(QWidget* widget, QPalette::ColorRole role, const QColor& color)
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QPoint at, QFont font)
 {
-    auto* label = Named(new QLabel(text, parent), name);
+    auto* label = Named(new TabStopLabel(text, parent), name);
     label->setTextFormat(Qt::PlainText); // "&" stays a plain character
     label->setFont(font);
     label->move(at);
@@ -143,6 +145,7 @@ void TForm1::BuildList()
     ListModel->setTable(&Customers);
     ListModel->setImages(QIcon(Pictures::FolderCard()), QIcon(Pictures::OpenEnvelope()));
     ListView1->setModel(ListModel);
+    ListView1->setItemDelegate(new GroupRowDelegate(ListView1));
     ListView1->setHeaderHidden(true);
     ListView1->setRootIsDecorated(false);
     ListView1->setUniformRowHeights(true);
@@ -282,9 +285,10 @@ void TForm1::BuildCallHistoryArea(QWidget* parent)
 {
     Panel3 = Named(new QFrame(parent), "Panel3");
     Paint(Panel3, QPalette::Window, SystemColors::WindowFrame());
-    auto* caption = MakeLabel(Panel3, "Panel3Caption", QStringLiteral("  Customer Call History"), {0, 0},
-                              Tahoma(11, true));
-    caption->setFixedHeight(32);
+    auto* caption = Named(new QLabel(QStringLiteral("  Customer Call History"), Panel3), "Panel3Caption");
+    caption->setFont(Tahoma(11, true));
+    caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    caption->setGeometry(0, 0, 280, 32);
     Paint(caption, QPalette::WindowText, SystemColors::HighlightText(palette()));
     Panel3->setFont(Tahoma(11, true));
     SpeedButton9 = MakeFlatButton(Panel3, "SpeedButton9", QStringLiteral("Add Call"), {288, 4, 89, 25},
@@ -305,7 +309,9 @@ void TForm1::BuildCallHistoryArea(QWidget* parent)
     Image1->setScaledContents(true);
     Image1->hide();
 
+    // Unlike the customer labels these two treat "&" as an accelerator mark.
     Label26 = Named(new QLabel(parent), "Label26");
+    Label26->setTextFormat(Qt::RichText);
     Label26->move(53, 74);
     Label26->setFont(Tahoma(15, true));
 
@@ -313,6 +319,7 @@ void TForm1::BuildCallHistoryArea(QWidget* parent)
     Label27->setGeometry(53, 96, 809, 115);
     Label27->setFont(Tahoma(11));
     Label27->setWordWrap(true);
+    Label27->setTextFormat(Qt::RichText);
     Label27->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
 

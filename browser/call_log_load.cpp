@@ -12,6 +12,8 @@ void TForm1::LoadCalls()
     Form5->ShowTask(QStringLiteral("Loading Customers Call History..."));
     const QString response =
         IdHTTP1.Post(QString(m_server.baseAddress).append(Endpoints::CallList), {});
-    Calls = TCallTable::Parse(response);
+    TCallTable calls = TCallTable::Parse(response);
+    Calls = std::move(calls);
+    m_callsByCustomer.rebuild(Calls);
     Form5->close();
 }

@@ -31,6 +31,10 @@ void TForm1::LoadCustomers()
         return;
     }
     CommonLoad(false, 0);
+    // While "Grouped By State" is chosen, the reloaded list is grouped again
+    // (never the CD list under a tab that reads "Grouped By State").
+    if (TabControl2->currentIndex() == GroupedViewTab)
+        SpeedButton8Click();
 }
 
 void TForm1::CDList()
@@ -81,7 +85,7 @@ void TForm1::CommonLoad(bool cdFilter, std::uint8_t image)
 
 void TForm1::TabControl2Change()
 {
-    ListView1->setRootIsDecorated(false);
+    ListModel->setGroupDisplay(false);
     switch (TabControl2->currentIndex()) {
     case 0:
         ListMode = u'A';
@@ -99,7 +103,7 @@ void TForm1::TabControl2Change()
         CDList();
         break;
     case GroupedViewTab:
-        // The grouped view arrives with the customer browser.
+        SpeedButton8Click();
         break;
     }
 }
@@ -107,6 +111,10 @@ void TForm1::TabControl2Change()
 void TForm1::TabControl3Change()
 {
     const int view = TabControl2->currentIndex();
+    // The grouped view is not filtered by letter: it stays as it is.
+    if (view == GroupedViewTab)
+        return;
+    ListModel->setGroupDisplay(false);
     if (view == CdViewTab)
         CDList();
     else if (view == 0 || view == 1)
