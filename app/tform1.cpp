@@ -137,8 +137,11 @@ void TForm1::ApplicationEvents1Idle()
     m_inIdle = true;
     m_idleWanted = false;
     ++m_idleRepaints;
-    update();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Painted at once rather than through the event queue: processing
+    // events from here would pull the window system's input into the queue
+    // at a point where the loop does not deliver it.
+    if (isVisible())
+        repaint();
     m_inIdle = false;
 }
 
