@@ -25,7 +25,7 @@
 ServerSettings ServerSettings::BuiltIn()
 {
     return {tillora::settings::ServerBaseAddress, tillora::settings::HttpUser,
-            tillora::settings::HttpPassword};
+            tillora::settings::HttpPassword, tillora::settings::CallServerBaseAddress};
 }
 
 TForm1::TForm1(ServerSettings server, QWidget* parent)
@@ -85,6 +85,16 @@ void TForm1::ConnectHandlers()
             });
     connect(TabControl1, &QTabBar::currentChanged, this,
             [this] { Guarded([this] { TabControl1Change(); }); });
+    connect(SpeedButton1, &QToolButton::clicked, this,
+            [this] { Guarded([this] { SpeedButton1Click(); }); });
+    connect(SpeedButton2, &QToolButton::clicked, this,
+            [this] { Guarded([this] { SpeedButton2Click(); }); });
+    connect(ListView1, &QTreeView::doubleClicked, this,
+            [this] { Guarded([this] { SpeedButton2Click(); }); });
+    connect(SpeedButton9, &QToolButton::clicked, this,
+            [this] { Guarded([this] { SpeedButton9Click(); }); });
+    connect(ButtonGradient1, &QCommandLinkButton::clicked, this,
+            [this] { Guarded([this] { ButtonColor1Click(); }); });
     Edit1->installEventFilter(this);
     ListView1->installEventFilter(this);
 }

@@ -22,6 +22,8 @@ class QStatusBar;
 class QTabBar;
 class QToolButton;
 class QTreeView;
+class TForm2;
+class TForm4;
 class TForm5;
 
 // Where the main window finds the server; the built-in settings unless a
@@ -31,6 +33,7 @@ struct ServerSettings
     QString baseAddress;
     QString userName;
     QString password;
+    QString callBaseAddress; // the call save's address; the base address when empty
     static ServerSettings BuiltIn();
 };
 
@@ -52,7 +55,10 @@ public:
     QStringList StripStamps, StripTags, StripTexts;
 
     HttpClient IdHTTP1;
-    TForm5* Form5 = nullptr; // the progress window, set by the window set
+    // The other windows, set by the window set.
+    TForm5* Form5 = nullptr;
+    TForm2* Form2 = nullptr;
+    TForm4* Form4 = nullptr;
 
     // Command bar.
     QFrame* Panel1;
@@ -120,6 +126,14 @@ public:
     // Character keys; true when the handler consumed the key.
     bool Edit1KeyPress(QChar key);
     bool ListView1KeyPress(QChar key);
+
+    // Record editing.
+    void SpeedButton1Click(); // "Add New"
+    void SpeedButton2Click(); // "Edit Customer", and a double-click on the list
+    void SpeedButton9Click(); // "Add Call"
+    void ButtonColor1Click(); // "Move To Dormant"
+
+    const ServerSettings& server() const { return m_server; }
 
     // The list position of the selected entry, or -1.
     int SelectedPosition() const;

@@ -2,18 +2,23 @@
 
 #include "error_handler.h"
 #include "fonts.h"
+#include "tillora/settings.h"
 
 #include <QApplication>
 
 WindowSet::WindowSet(ServerSettings server)
 {
+    const QString base = server.baseAddress;
+    const QString callBase = server.callBaseAddress.isEmpty() ? base : server.callBaseAddress;
     Form1 = std::make_unique<TForm1>(std::move(server));
     Form5Holder = std::make_unique<TForm5>();
     Form5 = Form5Holder.get();
     Form1->Form5 = Form5;
-    Form2 = std::make_unique<TForm2>(Form1.get());
+    Form2 = std::make_unique<TForm2>(Form1.get(), Form5, base, Form1.get());
     Form3 = std::make_unique<TForm3>(Form1.get());
-    Form4 = std::make_unique<TForm4>(Form1.get());
+    Form4 = std::make_unique<TForm4>(callBase, tillora::settings::CallHandlers, Form1.get());
+    Form1->Form2 = Form2.get();
+    Form1->Form4 = Form4.get();
     SetProgressWindowCloser([form5 = Form5] { form5->close(); });
 }
 

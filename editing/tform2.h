@@ -1,14 +1,76 @@
 #pragma once
 
+#include "http_client.h"
+
 #include <QDialog>
 
-// Form2: the customer edit dialog (modal, created once and reused).
+#include <cstdint>
+
+class QCheckBox;
+class QComboBox;
+class QCommandLinkButton;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class TForm1;
+class TForm5;
+
+// Form2: the customer edit dialog (modal, created once and reused). Tag 0
+// adds a customer, Tag 1 modifies the one selected in the main window. Its
+// controls are never cleared between uses.
 class TForm2 : public QDialog
 {
     Q_OBJECT
 public:
-    explicit TForm2(QWidget* parent = nullptr);
+    // Modal results, as the openers read them.
+    static constexpr int ResultSaved = 1;
+    static constexpr int ResultCancelled = 2;
 
-    // What the opener passes in before each showing.
+    TForm2(TForm1* form1, TForm5* form5, QString serverBaseAddress, QWidget* parent = nullptr);
+
     int Tag = 0;
+    HttpClient IdHTTP1; // the dialog's own client: no credentials
+
+    QFrame* Panel1;
+    QLineEdit *txtLN, *txtFN, *txtBN, *txtAD, *txtCY, *txtST, *txtZP, *txtP1, *txtP2, *txtEM;
+    QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label7, *Label8;
+    QComboBox *cboHO, *cboDV, *cboPM;
+    QGroupBox* GroupBox1;
+    QLineEdit *txtSN, *txtPK;
+    QLineEdit *ceBD, *ceDD, *cePD, *ceANI; // masked date edits
+    QCheckBox* cbACT;
+    QCommandLinkButton* ButtonGradient1; // "Save Customer"
+    QCommandLinkButton* ButtonGradient2; // "Cancel"
+
+    void FormActivate();
+    void LoadFields();
+    void txtLNEnter(QLineEdit* field);
+    void txtLNExit(QLineEdit* field);
+    void BitBtn2Click(); // save
+    void BitBtn1Click(); // cancel
+
+    // A masked date edit's text as the save sends it: an unfilled position
+    // reads as a space, so an empty field is "  /  /    ".
+    static QString DateFieldText(const QLineEdit* field);
+
+    // The 21 request fields of the save, in order, from the controls.
+    QStringList RequestFields(std::int32_t id) const;
+
+    void IdHTTP1WorkBegin(TransferDirection direction, std::int64_t expected);
+    void IdHTTP1Work(TransferDirection direction, std::int64_t reached);
+    void IdHTTP1WorkEnd(TransferDirection direction);
+
+public Q_SLOTS:
+    void reject() override; // Esc and the close box cancel
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Build();
+    TForm1* m_form1;
+    TForm5* m_form5;
+    QString m_serverBaseAddress;
 };

@@ -1,14 +1,48 @@
 #pragma once
 
-#include <QDialog>
+#include "http_client.h"
 
-// Form4: the call record dialog (modal, created once and reused).
+#include <QDialog>
+#include <QStringList>
+
+class QComboBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+
+// Form4: the call record dialog (modal, created once and reused). The
+// customer's ID travels in Tag. Its controls keep their state between uses.
 class TForm4 : public QDialog
 {
     Q_OBJECT
 public:
-    explicit TForm4(QWidget* parent = nullptr);
+    static constexpr int ResultOk = 1;
+    static constexpr int ResultCancel = 2;
 
-    // What the opener passes in before each showing.
+    TForm4(QString callServerBaseAddress, QStringList handlers, QWidget* parent = nullptr);
+
     int Tag = 0;
+    HttpClient IdHTTP1; // the dialog's own client: no credentials, no transfer events
+
+    QLabel *Label1, *Label2;
+    QComboBox* ComboBox1;
+    QRadioButton *RadioButton1, *RadioButton2;
+    QPlainTextEdit* Memo1;
+    QPushButton *Button1, *Button2;
+
+    void Button1Click(); // cancel
+    void Button2Click(); // save the call
+
+    // The four request fields, in order.
+    QStringList RequestFields() const;
+
+public Q_SLOTS:
+    void reject() override; // the close box cancels
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QString m_callServerBaseAddress;
 };

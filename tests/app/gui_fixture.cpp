@@ -51,8 +51,12 @@ void GuiFixture::clearRequests()
 
 void GuiFixture::start(const QString& address)
 {
-    windows = std::make_unique<WindowSet>(
-        ServerSettings{address.isEmpty() ? baseAddress() : address, QString(), QString()});
+    // The call save goes to the same server under another host name, as in
+    // the built-in settings.
+    const QString callAddress =
+        address.isEmpty() ? QStringLiteral("http://localhost:%1").arg(m_server->port()) : QString();
+    windows = std::make_unique<WindowSet>(ServerSettings{
+        address.isEmpty() ? baseAddress() : address, QString(), QString(), callAddress});
     windows->Form1->show();
     waitUntilIdle();
 }

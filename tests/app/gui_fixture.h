@@ -25,6 +25,9 @@ public:
     ~GuiFixture();
 
     QString baseAddress() const;
+    // The underlying database, to check what the server really stored.
+    refserver::Store& store() { return *m_store; }
+
     // The scripts requested so far, in order ("/quickstats.php", ...).
     QStringList requests() const;
     void clearRequests();

@@ -1,0 +1,243 @@
+// The customer edit dialog's behaviour and the main window's two openers.
+
+#include "tform1.h"
+#include "tform2.h"
+#include "tform5.h"
+
+#include "customer_list_model.h"
+#include "display_formats.h"
+#include "endpoints.h"
+#include "error_handler.h"
+#include "text_basics.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProgressBar>
+
+namespace {
+
+// Selects the entry whose text equals the trimmed value exactly, or none.
+void SelectEntry(QComboBox* box, const QString& value)
+{
+    box->setCurrentIndex(box->findText(Trim(value).toString(), Qt::MatchExactly | Qt::MatchCaseSensitive));
+}
+
+void SetDate(QLineEdit* field, const QString& stored)
+{
+    const QString shown = FormatDate(stored);
+    // A date that cannot be read shows as an empty field.
+    field->setText(shown == QStringLiteral("Error Date") ? QString() : shown);
+}
+
+} // namespace
+
+void TForm2::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    FormActivate();
+}
+
+void TForm2::FormActivate()
+{
+    if (Tag == 1)
+        LoadFields();
+}
+
+void TForm2::LoadFields()
+{
+    const std::optional<std::int32_t> row = m_form1->SelectedRow();
+    if (!row)
+        return;
+    const TCustomerTable& t = m_form1->Customers;
+    const std::int32_t r = *row;
+    txtLN->setText(t.LN(r));
+    txtFN->setText(t.FN(r));
+    txtBN->setText(t.BN(r));
+    txtAD->setText(t.AD(r));
+    txtCY->setText(t.CY(r));
+    txtST->setText(t.ST(r));
+    txtZP->setText(t.ZP(r));
+    txtP1->setText(t.P1(r));
+    txtP2->setText(t.P2(r));
+    txtEM->setText(t.EM(r));
+    txtSN->setText(t.SN(r));
+    txtPK->setText(t.PK(r));
+    SelectEntry(cboDV, t.DV(r));
+    SelectEntry(cboPM, t.PM(r));
+    SelectEntry(cboHO, t.HO(r));
+    SetDate(ceBD, t.BD(r));
+    SetDate(ceDD, t.DD(r));
+    SetDate(cePD, t.PD(r));
+    SetDate(ceANI, t.ANI(r));
+    cbACT->setChecked(t.ACT(r) == 1);
+}
+
+bool TForm2::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* field = qobject_cast<QLineEdit*>(watched);
+    if (field) {
+        if (event->type() == QEvent::FocusIn)
+            txtLNEnter(field);
+        else if (event->type() == QEvent::FocusOut)
+            txtLNExit(field);
+        else if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                // Enter moves on from the two name fields; the key is not consumed.
+                if (field == txtLN)
+                    txtFN->setFocus();
+                else if (field == txtFN)
+                    txtBN->setFocus();
+            }
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TForm2::txtLNEnter(QLineEdit* field)
+{
+    QPalette p = field->palette();
+    p.setColor(QPalette::Base, QColor(255, 255, 0));
+    field->setPalette(p);
+}
+
+void TForm2::txtLNExit(QLineEdit* field)
+{
+    QPalette p = field->palette();
+    p.setColor(QPalette::Base, Qt::white);
+    field->setPalette(p);
+}
+
+QStringList TForm2::RequestFields(std::int32_t id) const
+{
+    return {QStringLiteral("ID=") + QString::number(id),
+            QStringLiteral("txtLN=") + txtLN->text(),
+            QStringLiteral("txtFN=") + txtFN->text(),
+            QStringLiteral("txtBN=") + txtBN->text(),
+            QStringLiteral("txtAD=") + txtAD->text(),
+            QStringLiteral("txtCY=") + txtCY->text(),
+            QStringLiteral("txtST=") + txtST->text(),
+            QStringLiteral("txtZP=") + txtZP->text(),
+            QStringLiteral("txtP1=") + txtP1->text(),
+            QStringLiteral("txtP2=") + txtP2->text(),
+            QStringLiteral("txtEM=") + txtEM->text(),
+            QStringLiteral("txtHO=") + cboHO->currentText(),
+            QStringLiteral("txtDV=") + cboDV->currentText(),
+            QStringLiteral("txtPM=") + cboPM->currentText(),
+            QStringLiteral("txtSN=") + txtSN->text(),
+            QStringLiteral("txtPK=") + txtPK->text(),
+            QStringLiteral("txtBD=") + DateFieldText(ceBD),
+            QStringLiteral("txtDD=") + DateFieldText(ceDD),
+            QStringLiteral("txtPD=") + DateFieldText(cePD),
+            QStringLiteral("txtANI=") + DateFieldText(ceANI),
+            cbACT->isChecked() ? QStringLiteral("txtACT=1") : QStringLiteral("txtACT=0")};
+}
+
+void TForm2::BitBtn1Click()
+{
+    done(ResultCancelled);
+}
+
+void TForm2::BitBtn2Click()
+{
+    const std::optional<std::int32_t> row = m_form1->SelectedRow();
+    const int remembered = m_form1->SelectedPosition();
+    const std::int32_t id = row ? m_form1->Customers.ID(*row) : 0;
+    const QStringList fields = RequestFields(id);
+
+    // The list format has no escape for its two terminators: a value holding
+    // one would break the list for every user, so nothing is sent.
+    const struct
+    {
+        const QLineEdit* edit;
+        const char* caption;
+    } checked[] = {{txtLN, "Last Name"}, {txtFN, "First Name"}, {txtBN, "Business Name"},
+                   {txtAD, "Address"},   {txtCY, "City"},       {txtST, "State"},
+                   {txtZP, "Zip Code"},  {txtP1, "Phone 1 (Pref)"}, {txtP2, "Phone 2"},
+                   {txtEM, "Email @"},   {txtSN, "Program Serial Number"}, {txtPK, "Product Key"}};
+    for (const auto& c : checked) {
+        if (c.edit->text().contains(QChar(0x00A9)) || c.edit->text().contains(QChar(0x00AE)))
+            throw TilloraError(QStringLiteral("The field \"%1\" contains \u00A9 or \u00AE, which the "
+                                              "customer list cannot carry. Nothing was saved")
+                                   .arg(QString::fromLatin1(c.caption)));
+    }
+
+    m_form5->ShowTask(QStringLiteral("Saving Customer Data"));
+    m_form5->Label2->clear();
+    const QString script = QString(m_serverBaseAddress)
+                               .append(Tag <= 0 ? Endpoints::NewCustomer : Endpoints::ModifyCustomer);
+    IdHTTP1.Post(script, fields);
+
+    // The server has the record now: whatever happens to the reload, the
+    // dialog ends, so that Save cannot send the same customer twice.
+    try {
+        m_form1->KeepSelection = true;
+        m_form1->LoadCustomers();
+        const int count = m_form1->ListModel->count();
+        if (count > 0) {
+            const int position = std::min(std::max(remembered, 0), count - 1);
+            m_form1->SelectPosition(position);
+            m_form1->ListView1SelectItem(position, true);
+        }
+        m_form5->close();
+    } catch (const TilloraError& e) {
+        done(ResultSaved);
+        ShowDefaultError(e.message());
+        return;
+    }
+    done(ResultSaved);
+}
+
+void TForm2::IdHTTP1WorkBegin(TransferDirection, std::int64_t expected)
+{
+    m_form5->ProgressBar1->setMaximum(int(std::min<std::int64_t>(expected, INT32_MAX)));
+    m_form5->ProgressBar1->setValue(0);
+    m_form5->Label2->clear();
+}
+
+void TForm2::IdHTTP1Work(TransferDirection, std::int64_t reached)
+{
+    static const QLocale us(QLocale::English, QLocale::UnitedStates);
+    const int maximum = m_form5->ProgressBar1->maximum();
+    if (maximum > 0)
+        m_form5->Label2->setText(us.toString(double(reached * 100 / maximum), 'f', 2) +
+                                 QStringLiteral(" % Complete"));
+    else
+        m_form5->Label2->setText(us.toString(qlonglong(reached)) + QStringLiteral(" bytes received"));
+    m_form5->Label2->adjustSize();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TForm2::IdHTTP1WorkEnd(TransferDirection)
+{
+    m_form5->Label2->setText(QStringLiteral("Finished"));
+    m_form5->Label2->adjustSize();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TForm1::SpeedButton1Click()
+{
+    Form2->Tag = 0;
+    Form2->exec();
+}
+
+void TForm1::SpeedButton2Click()
+{
+    const int remembered = SelectedPosition();
+    if (remembered < 0)
+        return; // nothing to edit
+    Form2->Tag = 1;
+    if (Form2->exec() == TForm2::ResultCancelled)
+        return;
+    const int count = ListModel->count();
+    if (count == 0)
+        return;
+    const int position = std::min(remembered, count - 1);
+    SelectPosition(position);
+    ListView1SelectItem(position, true);
+}

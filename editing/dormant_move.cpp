@@ -1,0 +1,24 @@
+// "Move To Dormant": the server moves the customer and deletes its calls.
+
+#include "tform1.h"
+
+#include "endpoints.h"
+#include "message_boxes.h"
+#include "text_basics.h"
+
+void TForm1::ButtonColor1Click()
+{
+    const std::optional<std::int32_t> row = SelectedRow();
+    if (!row)
+        return; // no customer to move
+    if (MessageBoxes::Show(MessageBoxes::Kind::Confirmation,
+                           QStringLiteral("Are you sure you want to make this customer Dormant?"),
+                           this) == MessageBoxes::Answer::No)
+        return;
+    const std::int32_t id = Customers.ID(*row);
+    const QString reply =
+        IdHTTP1.Post(Endpoints::DormantMoveAddress(m_server.baseAddress, id), {});
+    Q_UNUSED(Trim(reply)); // the reply is not interpreted
+    LoadCustomers();
+    LoadCalls();
+}
