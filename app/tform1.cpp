@@ -95,6 +95,10 @@ void TForm1::ConnectHandlers()
             [this] { Guarded([this] { SpeedButton9Click(); }); });
     connect(ButtonGradient1, &QCommandLinkButton::clicked, this,
             [this] { Guarded([this] { ButtonColor1Click(); }); });
+    connect(SpeedButton5, &QPushButton::clicked, this,
+            [this] { Guarded([this] { ClientsRequiringInvoiceThisQuarter1Click(); }); });
+    connect(SpeedButton7, &QPushButton::clicked, this,
+            [this] { Guarded([this] { SpeedButton7Click(); }); });
     Edit1->installEventFilter(this);
     ListView1->installEventFilter(this);
 }

@@ -23,6 +23,7 @@ class QTabBar;
 class QToolButton;
 class QTreeView;
 class TForm2;
+class TForm3;
 class TForm4;
 class TForm5;
 
@@ -132,6 +133,11 @@ public:
     void SpeedButton2Click(); // "Edit Customer", and a double-click on the list
     void SpeedButton9Click(); // "Add Call"
     void ButtonColor1Click(); // "Move To Dormant"
+
+    // Reports.
+    void ClientsRequiringInvoiceThisQuarter1Click(); // "Clients Requiring Invoice"
+    void SpeedButton7Click();                        // "Selected Client Data Sheet"
+    TForm3* Form3 = nullptr;
 
     const ServerSettings& server() const { return m_server; }
 

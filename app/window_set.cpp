@@ -19,6 +19,7 @@ WindowSet::WindowSet(ServerSettings server)
     Form4 = std::make_unique<TForm4>(callBase, tillora::settings::CallHandlers, Form1.get());
     Form1->Form2 = Form2.get();
     Form1->Form4 = Form4.get();
+    Form1->Form3 = Form3.get();
     SetProgressWindowCloser([form5 = Form5] { form5->close(); });
 }
 

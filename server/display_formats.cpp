@@ -117,10 +117,48 @@ QString FormatDate(QStringView stored)
     return FormatDate(stored, QDate::currentDate().year());
 }
 
+std::optional<QDate> ParseShortDate(QStringView text, int currentYear)
+{
+    Reader in(text);
+    int m = 0;
+    int d = 0;
+    int y = 0;
+    qsizetype yearDigits = 0;
+    in.skipBlanks();
+    if (!in.number(m))
+        return std::nullopt;
+    in.skipBlanks();
+    if (!in.take(u'/'))
+        return std::nullopt;
+    in.skipBlanks();
+    if (!in.number(d))
+        return std::nullopt;
+    in.skipBlanks();
+    if (!in.take(u'/'))
+        return std::nullopt;
+    in.skipBlanks();
+    if (!in.number(y, &yearDigits))
+        return std::nullopt;
+    in.skipBlanks();
+    if (!in.atEnd())
+        return std::nullopt;
+
+    const long long fullYear = yearDigits <= 2 ? WindowYear(y, currentYear) : y;
+    if (fullYear < 1 || fullYear > 9999)
+        return std::nullopt;
+    if (!QDate::isValid(static_cast<int>(fullYear), m, d))
+        return std::nullopt;
+    return QDate(static_cast<int>(fullYear), m, d);
+}
+
+QString ShortDateText(const QDate& date)
+{
+    return TwoDigits(date.month()) + u'/' + TwoDigits(date.day()) + u'/' +
+           QString::number(date.year()).rightJustified(4, u'0');
+}
+
 QString FormatDate(QStringView stored, int currentYear)
 {
-    const QString errorText = QStringLiteral("Error Date");
-
     // The parts are cut by position only; the separators are never looked at.
     const QStringView year = stored.mid(0, 4);
     const QStringView month = stored.mid(5, 2);
@@ -128,38 +166,8 @@ QString FormatDate(QStringView stored, int currentYear)
     QString joined;
     joined.append(month).append(u'/').append(day).append(u'/').append(year);
 
-    Reader in(joined);
-    int m = 0;
-    int d = 0;
-    int y = 0;
-    qsizetype yearDigits = 0;
-    in.skipBlanks();
-    if (!in.number(m))
-        return errorText;
-    in.skipBlanks();
-    if (!in.take(u'/'))
-        return errorText;
-    in.skipBlanks();
-    if (!in.number(d))
-        return errorText;
-    in.skipBlanks();
-    if (!in.take(u'/'))
-        return errorText;
-    in.skipBlanks();
-    if (!in.number(y, &yearDigits))
-        return errorText;
-    in.skipBlanks();
-    if (!in.atEnd())
-        return errorText;
-
-    const long long fullYear = yearDigits <= 2 ? WindowYear(y, currentYear) : y;
-    if (fullYear < 1 || fullYear > 9999)
-        return errorText;
-    if (!QDate::isValid(static_cast<int>(fullYear), m, d))
-        return errorText;
-
-    return TwoDigits(m) + u'/' + TwoDigits(d) + u'/' +
-           QString::number(fullYear).rightJustified(4, u'0');
+    const std::optional<QDate> date = ParseShortDate(joined, currentYear);
+    return date ? ShortDateText(*date) : QStringLiteral("Error Date");
 }
 
 QString FormatTime(QStringView stored)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <optional>
+
+#include <QDate>
 #include <QString>
 #include <QStringView>
 
@@ -15,3 +18,10 @@ QString FormatDate(QStringView stored, int currentYear); // the same with "today
 
 // "hh:mm AM" on the 12-hour clock, or "TIME:Unknown".
 QString FormatTime(QStringView stored);
+
+// Reads a month/day/year text ("3/31/2026", blanks allowed around the parts,
+// a one- or two-digit year moved into the hundred years around the current
+// one); nullopt when it is not a real date.
+std::optional<QDate> ParseShortDate(QStringView text, int currentYear);
+// A date as two-digit month, "/", two-digit day, "/", four-digit year.
+QString ShortDateText(const QDate& date);
