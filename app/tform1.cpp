@@ -3,6 +3,7 @@
 #include "customer_list_model.h"
 #include "error_handler.h"
 #include "fonts.h"
+#include "progress_figure.h"
 #include "system_colors.h"
 #include "tform5.h"
 #include "tillora/settings.h"
@@ -186,16 +187,9 @@ void TForm1::IdHTTP1WorkBegin(TransferDirection, std::int64_t expected)
 
 void TForm1::IdHTTP1Work(TransferDirection, std::int64_t reached)
 {
-    static const QLocale us(QLocale::English, QLocale::UnitedStates);
     const int maximum = Form5->ProgressBar1->maximum();
     Form5->ProgressBar1->setValue(int(std::min<std::int64_t>(reached, maximum)));
-    if (maximum > 0) {
-        const std::int64_t percent = reached * 100 / maximum;
-        Form5->Label2->setText(us.toString(double(percent), 'f', 2) + QStringLiteral("% Complete"));
-    } else {
-        // Without an announced length there is no percentage to show.
-        Form5->Label2->setText(us.toString(qlonglong(reached)) + QStringLiteral(" bytes received"));
-    }
+    Form5->Label2->setText(ProgressFigure(reached, maximum, QStringLiteral("% Complete")));
     Form5->Label2->adjustSize();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }

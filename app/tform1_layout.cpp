@@ -5,6 +5,7 @@
 
 #include "fixed_tab_bar.h"
 #include "fonts.h"
+#include "named.h"
 #include "pictures.h"
 #include "system_colors.h"
 #include "customer_list_model.h"
@@ -32,13 +33,6 @@ constexpr int ReportsWidth = 177;
 constexpr int CallAreaHeight = 241;
 constexpr int DetailDesignHeight = 606;
 constexpr int GroupBoxRightGap = 140;
-
-template <typename W>
-W* Named(W* widget, const char* name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
 
 void Paint(QWidget* widget, QPalette::ColorRole role, const QColor& color)
 {

@@ -8,6 +8,7 @@
 #include "display_formats.h"
 #include "endpoints.h"
 #include "error_handler.h"
+#include "progress_figure.h"
 #include "text_basics.h"
 
 #include <QCheckBox>
@@ -202,13 +203,9 @@ void TForm2::IdHTTP1WorkBegin(TransferDirection, std::int64_t expected)
 
 void TForm2::IdHTTP1Work(TransferDirection, std::int64_t reached)
 {
-    static const QLocale us(QLocale::English, QLocale::UnitedStates);
-    const int maximum = m_form5->ProgressBar1->maximum();
-    if (maximum > 0)
-        m_form5->Label2->setText(us.toString(double(reached * 100 / maximum), 'f', 2) +
-                                 QStringLiteral(" % Complete"));
-    else
-        m_form5->Label2->setText(us.toString(qlonglong(reached)) + QStringLiteral(" bytes received"));
+    // The bar is not moved here, only the figure.
+    m_form5->Label2->setText(
+        ProgressFigure(reached, m_form5->ProgressBar1->maximum(), QStringLiteral(" % Complete")));
     m_form5->Label2->adjustSize();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }

@@ -2,6 +2,7 @@
 
 #include "error_handler.h"
 #include "fonts.h"
+#include "named.h"
 #include "system_colors.h"
 
 #include <QCheckBox>
@@ -16,13 +17,6 @@
 #include <QRegularExpressionValidator>
 
 namespace {
-
-template <typename W>
-W* Named(W* widget, const char* name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
 
 QLabel* Caption(QWidget* parent, const char* name, const char* text, QPoint at)
 {

@@ -3,6 +3,7 @@
 #include "endpoints.h"
 #include "error_handler.h"
 #include "fonts.h"
+#include "named.h"
 #include "message_boxes.h"
 
 #include <QComboBox>
@@ -11,17 +12,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-
-namespace {
-
-template <typename W>
-W* Named(W* widget, const char* name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
-} // namespace
 
 TForm4::TForm4(QString callServerBaseAddress, QStringList handlers, QWidget* parent)
     : QDialog(parent), m_callServerBaseAddress(std::move(callServerBaseAddress))

@@ -2,6 +2,7 @@
 
 #include "expiring_listing.h"
 #include "fonts.h"
+#include "named.h"
 #include "system_colors.h"
 
 #include <QFrame>
@@ -9,17 +10,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
-
-namespace {
-
-template <typename W>
-W* Named(W* widget, const char* name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
-} // namespace
 
 TForm3::TForm3(QWidget* parent) : QDialog(parent)
 {
