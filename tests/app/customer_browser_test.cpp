@@ -5,6 +5,7 @@
 
 #include "customer_list_model.h"
 #include "label_text.h"
+#include "list_text.h"
 #include "scripted_server.h"
 #include "tab_stop_label.h"
 
@@ -23,8 +24,6 @@ namespace {
 using namespace Qt::StringLiterals;
 
 const std::string Utf8 = "Content-Type: text/html; charset=UTF-8";
-const QChar F(0x00A9);
-const QChar R(0x00AE);
 
 struct Row
 {
@@ -34,28 +33,18 @@ struct Row
 
 QString CustomerList(const std::vector<Row>& rows)
 {
-    QString out = QString::number(rows.size()) + u"<br>"_s;
-    for (const Row& r : rows) {
-        const QStringList fields = {r.id, r.ln, r.fn, r.bn, u"1 Main St"_s, u"Dover"_s, r.st,
-                                    u"19901"_s, u"3025550100"_s, r.p2, u"a@b.c"_s, u"Web Search"_s,
-                                    u"CD By Mail"_s, u"0042"_s, u"TLR-1"_s, u"Unlimited"_s,
-                                    u"2020-01-15"_s, u"2027-01-15"_s, u"2026-01-15"_s, r.pd, r.act};
-        for (const QString& f : fields)
-            out += f + F;
-        out += R;
-    }
-    return out;
+    QList<QStringList> records;
+    for (const Row& r : rows)
+        records << QStringList{r.id, r.ln, r.fn, r.bn, u"1 Main St"_s, u"Dover"_s, r.st,
+                               u"19901"_s, u"3025550100"_s, r.p2, u"a@b.c"_s, u"Web Search"_s,
+                               u"CD By Mail"_s, u"0042"_s, u"TLR-1"_s, u"Unlimited"_s,
+                               u"2020-01-15"_s, u"2027-01-15"_s, u"2026-01-15"_s, r.pd, r.act};
+    return ListResponse(records);
 }
 
 QString CallList(const std::vector<QStringList>& calls)
 {
-    QString out = QString::number(calls.size()) + u"<br>"_s;
-    for (const QStringList& fields : calls) {
-        for (const QString& f : fields)
-            out += f + F;
-        out += R;
-    }
-    return out;
+    return ListResponse(QList<QStringList>(calls.begin(), calls.end()));
 }
 
 // The main window with the given lists behind a scripted server.

@@ -2,6 +2,8 @@
 // printed page (read back from a PDF), the preview's commands, and the main
 // window's button.
 
+#include "list_text.h"
+#include "poppler.h"
 #include "data_sheet.h"
 #include "data_sheet_layout.h"
 #include "errors.h"
@@ -39,25 +41,13 @@ struct Record
 
 TCustomerTable Table(const std::vector<Record>& records)
 {
-    QString text = QString::number(records.size()) + u"<br>"_s;
-    for (const Record& r : records) {
-        for (const QString& f : {r.id, r.ln, r.fn, r.bn, r.ad, r.cy, r.st, r.zp, r.p1, r.p2, r.em,
-                                 r.ho, r.dv, r.sn, r.pk, r.pm, r.bd, r.dd, r.ani, r.pd, r.act})
-            text += f + QChar(0x00A9);
-        text += QChar(0x00AE);
-    }
-    return TCustomerTable::Parse(text);
+    QList<QStringList> rows;
+    for (const Record& r : records)
+        rows << QStringList{r.id, r.ln, r.fn, r.bn, r.ad, r.cy, r.st, r.zp, r.p1, r.p2, r.em,
+                            r.ho, r.dv, r.sn, r.pk, r.pm, r.bd, r.dd, r.ani, r.pd, r.act};
+    return TCustomerTable::Parse(ListResponse(rows));
 }
 
-QByteArray Poppler(const QString& tool, const QStringList& args)
-{
-    QProcess p;
-    p.start(tool, args);
-    p.waitForFinished(-1);
-    EXPECT_EQ(p.exitCode(), 0) << tool.toStdString() << ": "
-                               << p.readAllStandardError().toStdString();
-    return p.readAllStandardOutput();
-}
 
 struct Word
 {

@@ -2,6 +2,7 @@
 
 #include "errors.h"
 #include "expiring_listing.h"
+#include "list_text.h"
 #include "tform3.h"
 
 #include <gtest/gtest.h>
@@ -22,19 +23,14 @@ struct Customer
 
 TCustomerTable Table(const std::vector<Customer>& rows)
 {
-    const QChar f(0x00A9);
-    QString text = QString::number(rows.size()) + u"<br>"_s;
+    QList<QStringList> records;
     int id = 1;
-    for (const Customer& c : rows) {
-        const QStringList fields = {QString::number(id++), u" "_s + c.last, u"Ann "_s, u"Biz"_s,
-                                    u" 1 Main St"_s, u"Dover"_s, u"DE "_s, u"19901"_s, c.phone,
-                                    u""_s, u""_s, u""_s, u""_s, u""_s, u""_s, u""_s, u""_s, u""_s,
-                                    c.anniversary, u""_s, QString::number(c.act)};
-        for (const QString& field : fields)
-            text += field + f;
-        text += QChar(0x00AE);
-    }
-    return TCustomerTable::Parse(text);
+    for (const Customer& c : rows)
+        records << QStringList{QString::number(id++), u" "_s + c.last, u"Ann "_s, u"Biz"_s,
+                               u" 1 Main St"_s, u"Dover"_s, u"DE "_s, u"19901"_s, c.phone,
+                               u""_s, u""_s, u""_s, u""_s, u""_s, u""_s, u""_s, u""_s, u""_s,
+                               c.anniversary, u""_s, QString::number(c.act)};
+    return TCustomerTable::Parse(ListResponse(records));
 }
 
 QStringList Entry(const QString& last, const QString& sixth, const QString& phone = u"(302) 555-0100"_s)

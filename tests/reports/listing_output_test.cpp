@@ -2,6 +2,7 @@
 
 #include "errors.h"
 #include "listing_output.h"
+#include "poppler.h"
 #include "print_dialogs.h"
 
 #include <gtest/gtest.h>
@@ -16,18 +17,10 @@ namespace {
 
 using namespace Qt::StringLiterals;
 
-// Runs a poppler tool on a PDF and returns what it prints.
-QString Poppler(const QString& tool, const QStringList& args)
-{
-    QProcess p;
-    p.start(tool, args);
-    p.waitForFinished(30000);
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
 
 int PageCount(const QString& pdf)
 {
-    const QString info = Poppler(u"pdfinfo"_s, {pdf});
+    const QString info = QString::fromUtf8(Poppler(u"pdfinfo"_s, {pdf}));
     for (const QString& line : info.split(u'\n'))
         if (line.startsWith(u"Pages:"))
             return line.mid(6).trimmed().toInt();
@@ -38,7 +31,8 @@ int PageCount(const QString& pdf)
 QList<QStringList> PageTexts(const QString& pdf)
 {
     QList<QStringList> pages;
-    for (const QString& page : Poppler(u"pdftotext"_s, {u"-layout"_s, pdf, u"-"_s}).split(u'\f')) {
+    for (const QString& page :
+         QString::fromUtf8(Poppler(u"pdftotext"_s, {u"-layout"_s, pdf, u"-"_s})).split(u'\f')) {
         QStringList lines;
         for (const QString& line : page.split(u'\n'))
             if (!line.trimmed().isEmpty())

@@ -1,5 +1,6 @@
 #include "call_table.h"
 #include "errors.h"
+#include "list_text.h"
 
 #include <gtest/gtest.h>
 
@@ -10,20 +11,11 @@ namespace {
 
 using namespace Qt::StringLiterals;
 
-const QChar Field(0x00A9);
-const QChar Record(0x00AE);
-
-QString MakeRecord(const QStringList& fields)
-{
-    QString out;
-    for (const QString& f : fields)
-        out += f + Field;
-    return out + Record;
-}
+const QChar Record = RecordTerminator;
 
 QString Call(const QString& id, const QString& customer, const QString& text = u"Asked"_s)
 {
-    return MakeRecord(
+    return ListRecord(
         {id, customer, u"Incoming"_s, u"Anna"_s, u"2012-01-15"_s, u"14:05:00"_s, text});
 }
 
@@ -42,7 +34,7 @@ TEST(CallTableTest, TrimsLeadingBlanksOfEveryFieldAndKeepsTrailingOnes)
 {
     const QString response =
         u"\r\n  2<br>\r\n"_s +
-        MakeRecord({u" 11 "_s, u"\t7\n"_s, u"  Incoming  "_s, u"  Anna  "_s, u" 2012-01-15"_s,
+        ListRecord({u" 11 "_s, u"\t7\n"_s, u"  Incoming  "_s, u"  Anna  "_s, u" 2012-01-15"_s,
                     u"14:05:00 "_s, u"  line one\r\nline two  "_s})
             .chopped(1) +
         u"  trailing text  "_s + Record + u"\r\n"_s + Call(u"12"_s, u"8"_s) + u"  \r\n"_s;

@@ -1,5 +1,6 @@
 #include "customer_table.h"
 #include "errors.h"
+#include "list_text.h"
 
 #include <gtest/gtest.h>
 
@@ -12,17 +13,7 @@ namespace {
 
 using namespace Qt::StringLiterals;
 
-const QChar Field(0x00A9);
-const QChar Record(0x00AE);
-
-// One record as the server writes it: every field followed by "©", then "®".
-QString MakeRecord(const QStringList& fields)
-{
-    QString out;
-    for (const QString& f : fields)
-        out += f + Field;
-    return out + Record;
-}
+const QChar Record = RecordTerminator;
 
 QStringList Customer(const QString& id, const QString& lastName, const QString& act = u"1"_s)
 {
@@ -65,8 +56,8 @@ TEST(CustomerTableTest, KeepsBlanksInsideTextFieldsAndTrimsTheIntegers)
     QStringList first = Customer(u" 7 "_s, u" Smith"_s, u" -1 "_s);
     first[3] = u"  Acme Ltd "_s; // business name: two blanks, a name, one blank
     first[19] = u"2012-01-10  "_s;
-    const QString response = u"2<br>"_s + u"\r\n  "_s + MakeRecord(first).chopped(1) + u"  \t"_s +
-                             Record + u"\r\n"_s + MakeRecord(Customer(u"8"_s, u"Jones"_s));
+    const QString response = u"2<br>"_s + u"\r\n  "_s + ListRecord(first).chopped(1) + u"  \t"_s +
+                             Record + u"\r\n"_s + ListRecord(Customer(u"8"_s, u"Jones"_s));
 
     std::vector<std::int32_t> stepped;
     const TCustomerTable table =
@@ -94,10 +85,10 @@ TEST(CustomerTableTest, CountHeader)
 {
     EXPECT_EQ(TCustomerTable::Parse(u"0<br>"_s).CustomerCount(), 0);
     EXPECT_EQ(
-        TCustomerTable::Parse(u"   1<br>"_s + MakeRecord(Customer(u"3"_s, u"A"_s))).CustomerCount(),
+        TCustomerTable::Parse(u"   1<br>"_s + ListRecord(Customer(u"3"_s, u"A"_s))).CustomerCount(),
         1);
     // Only the first "<br>" ends the header; a later one is field text.
-    EXPECT_EQ(TCustomerTable::Parse(u"1<br>"_s + MakeRecord(Customer(u"3"_s, u"A<br>B"_s))).LN(0),
+    EXPECT_EQ(TCustomerTable::Parse(u"1<br>"_s + ListRecord(Customer(u"3"_s, u"A<br>B"_s))).LN(0),
               u"A<br>B");
 
     EXPECT_EQ(ExpectConversionError(u"\r\n1<br>"_s), u"''\r\n1'' is not a valid integer value");
@@ -115,7 +106,7 @@ TEST(CustomerTableTest, CountHeader)
 
 TEST(CustomerTableTest, RecordCountDiffersFromTheAnnouncedCount)
 {
-    const QString two = MakeRecord(Customer(u"1"_s, u"A"_s)) + MakeRecord(Customer(u"2"_s, u"B"_s));
+    const QString two = ListRecord(Customer(u"1"_s, u"A"_s)) + ListRecord(Customer(u"2"_s, u"B"_s));
     // Surplus records and trailing text are ignored.
     const TCustomerTable one = TCustomerTable::Parse(u"1<br>"_s + two + u"garbage"_s);
     ASSERT_EQ(one.CustomerCount(), 1);
@@ -129,7 +120,7 @@ TEST(CustomerTableTest, RecordCountDiffersFromTheAnnouncedCount)
 
     // A huge count with one record fails on the second without reserving
     // memory for the announced rows.
-    EXPECT_EQ(ExpectConversionError(u"2147483647<br>"_s + MakeRecord(Customer(u"1"_s, u"A"_s))),
+    EXPECT_EQ(ExpectConversionError(u"2147483647<br>"_s + ListRecord(Customer(u"1"_s, u"A"_s))),
               u"'''' is not a valid integer value");
 }
 
@@ -137,17 +128,17 @@ TEST(CustomerTableTest, TerminatorsInsideFieldsShiftOrCutTheRecord)
 {
     // A "©" inside a name shifts every later field: the status receives the
     // paid date.
-    EXPECT_EQ(ExpectConversionError(u"1<br>"_s + MakeRecord(Customer(u"1"_s, u"Sm©ith"_s))),
+    EXPECT_EQ(ExpectConversionError(u"1<br>"_s + ListRecord(Customer(u"1"_s, u"Sm©ith"_s))),
               u"''2012-01-10'' is not a valid integer value");
     // A "®" ends the record: later fields read empty, the status fails.
-    EXPECT_EQ(ExpectConversionError(u"1<br>"_s + MakeRecord(Customer(u"1"_s, u"Sm®ith"_s))),
+    EXPECT_EQ(ExpectConversionError(u"1<br>"_s + ListRecord(Customer(u"1"_s, u"Sm®ith"_s))),
               u"'''' is not a valid integer value");
     // A non-integer identifier fails with the trimmed text.
-    EXPECT_EQ(ExpectConversionError(u"1<br>"_s + MakeRecord(Customer(u" 1a "_s, u"A"_s))),
+    EXPECT_EQ(ExpectConversionError(u"1<br>"_s + ListRecord(Customer(u" 1a "_s, u"A"_s))),
               u"''1a'' is not a valid integer value");
 
     // Text between the 21st "©" and the "®" is discarded.
-    QString record = MakeRecord(Customer(u"5"_s, u"A"_s));
+    QString record = ListRecord(Customer(u"5"_s, u"A"_s));
     record.insert(record.size() - 1, u" extra text "_s);
     const TCustomerTable table = TCustomerTable::Parse(u"1<br>"_s + record);
     EXPECT_EQ(table.ACT(0), 1);
@@ -157,9 +148,9 @@ TEST(CustomerTableTest, TerminatorsInsideFieldsShiftOrCutTheRecord)
 TEST(CustomerTableTest, AFailedParseLeavesTheLoadedTableWhole)
 {
     TCustomerTable loaded = TCustomerTable::Parse(
-        u"2<br>"_s + MakeRecord(Customer(u"1"_s, u"A"_s)) + MakeRecord(Customer(u"2"_s, u"B"_s)));
+        u"2<br>"_s + ListRecord(Customer(u"1"_s, u"A"_s)) + ListRecord(Customer(u"2"_s, u"B"_s)));
     try {
-        loaded = TCustomerTable::Parse(u"2<br>"_s + MakeRecord(Customer(u"9"_s, u"Z"_s)));
+        loaded = TCustomerTable::Parse(u"2<br>"_s + ListRecord(Customer(u"9"_s, u"Z"_s)));
         ADD_FAILURE() << "short list accepted";
     } catch (const ConversionError&) {
     }
@@ -173,7 +164,7 @@ TEST(CustomerTableTest, HoldsLessMemoryThanOneStringPerField)
 {
     QString response = u"1000<br>"_s;
     for (int i = 0; i < 1000; ++i)
-        response += MakeRecord(Customer(QString::number(i), u"Name"_s + QString::number(i)));
+        response += ListRecord(Customer(QString::number(i), u"Name"_s + QString::number(i)));
     const TCustomerTable table = TCustomerTable::Parse(response);
     ASSERT_EQ(table.CustomerCount(), 1000);
     EXPECT_EQ(table.LN(999), u"Name999");
