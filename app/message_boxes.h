@@ -10,11 +10,24 @@ class QWidget;
 // them instead of a person.
 namespace MessageBoxes {
 
-enum class Kind { Error, Information, Confirmation };
-enum class Answer { Ok, Yes, No };
+enum class Kind
+{
+    Error,
+    Information,
+    Confirmation
+};
+enum class Answer
+{
+    Ok,
+    Yes,
+    No
+};
 
 // Every box is captioned with this.
-inline QString ApplicationTitle() { return QStringLiteral("Tillora"); }
+inline QString ApplicationTitle()
+{
+    return QStringLiteral("Tillora");
+}
 
 // Shows a modal box captioned with the application title.
 Answer Show(Kind kind, const QString& text, QWidget* parent = nullptr);

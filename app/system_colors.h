@@ -9,13 +9,34 @@
 // Linux, so they are fixed here, close to the classic desktop's values.
 namespace SystemColors {
 
-inline QColor BtnFace(const QPalette& p = {}) { return p.color(QPalette::Button); }
-inline QColor WindowText(const QPalette& p = {}) { return p.color(QPalette::WindowText); }
-inline QColor HighlightText(const QPalette& p = {}) { return p.color(QPalette::HighlightedText); }
+inline QColor BtnFace(const QPalette& p = {})
+{
+    return p.color(QPalette::Button);
+}
+inline QColor WindowText(const QPalette& p = {})
+{
+    return p.color(QPalette::WindowText);
+}
+inline QColor HighlightText(const QPalette& p = {})
+{
+    return p.color(QPalette::HighlightedText);
+}
 
-inline QColor GradientActiveCaption() { return QColor(185, 209, 234); }
-inline QColor GradientInactiveCaption() { return QColor(215, 228, 242); }
-inline QColor AppWorkSpace() { return QColor(171, 171, 171); }
-inline QColor WindowFrame() { return QColor(100, 100, 100); }
+inline QColor GradientActiveCaption()
+{
+    return QColor(185, 209, 234);
+}
+inline QColor GradientInactiveCaption()
+{
+    return QColor(215, 228, 242);
+}
+inline QColor AppWorkSpace()
+{
+    return QColor(171, 171, 171);
+}
+inline QColor WindowFrame()
+{
+    return QColor(100, 100, 100);
+}
 
 } // namespace SystemColors

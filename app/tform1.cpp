@@ -75,15 +75,16 @@ void TForm1::ConnectHandlers()
             [this] { Guarded([this] { TabControl3Change(); }); });
     connect(SpeedButton3, &QToolButton::clicked, this,
             [this] { Guarded([this] { SpeedButton3Click(); }); });
-    connect(ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this](const QItemSelection& selected, const QItemSelection& deselected) {
-                Guarded([&] {
-                    if (!selected.indexes().isEmpty())
-                        ListView1SelectItem(ListModel->positionOf(selected.indexes().first()), true);
-                    else if (!deselected.indexes().isEmpty())
-                        ListView1SelectItem(ListModel->positionOf(deselected.indexes().first()), false);
-                });
+    connect(
+        ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+        [this](const QItemSelection& selected, const QItemSelection& deselected) {
+            Guarded([&] {
+                if (!selected.indexes().isEmpty())
+                    ListView1SelectItem(ListModel->positionOf(selected.indexes().first()), true);
+                else if (!deselected.indexes().isEmpty())
+                    ListView1SelectItem(ListModel->positionOf(deselected.indexes().first()), false);
             });
+        });
     connect(TabControl1, &QTabBar::currentChanged, this,
             [this] { Guarded([this] { TabControl1Change(); }); });
     connect(SpeedButton1, &QToolButton::clicked, this,
@@ -121,7 +122,8 @@ void TForm1::showEvent(QShowEvent* event)
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     // The loads run once the window is on screen, from the event loop.
-    QMetaObject::invokeMethod(this, [this] { Guarded([this] { FormShow(); }); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { Guarded([this] { FormShow(); }); }, Qt::QueuedConnection);
 }
 
 void TForm1::FormShow()
@@ -212,9 +214,9 @@ void TForm1::SelectPosition(int position)
         ListView1->selectionModel()->clearSelection();
         return;
     }
-    ListView1->selectionModel()->setCurrentIndex(
-        ListModel->indexOfPosition(position),
-        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    ListView1->selectionModel()->setCurrentIndex(ListModel->indexOfPosition(position),
+                                                 QItemSelectionModel::ClearAndSelect |
+                                                     QItemSelectionModel::Rows);
 }
 
 std::optional<std::int32_t> TForm1::SelectedRow() const

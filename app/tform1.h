@@ -81,8 +81,8 @@ public:
         *Label12;
     QLabel *lblLN, *lblFN, *lblBN, *lblAD, *lblCY, *lblST, *lblZP, *lblP1, *lblP2, *lblEM;
     QGroupBox* GroupBox1;
-    QLabel *Label13, *Label14, *Label15, *Label16, *Label17, *Label18, *Label19, *Label20,
-        *Label21, *Label22;
+    QLabel *Label13, *Label14, *Label15, *Label16, *Label17, *Label18, *Label19, *Label20, *Label21,
+        *Label22;
     QCommandLinkButton* ButtonGradient1;
     QFrame* Panel5;
     QLabel* Label23;

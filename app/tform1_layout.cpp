@@ -3,13 +3,13 @@
 
 #include "tform1.h"
 
+#include "customer_list_model.h"
 #include "fixed_tab_bar.h"
 #include "fonts.h"
+#include "group_row_delegate.h"
 #include "named.h"
 #include "pictures.h"
 #include "system_colors.h"
-#include "customer_list_model.h"
-#include "group_row_delegate.h"
 #include "tab_stop_label.h"
 
 #include <QCommandLinkButton>
@@ -67,7 +67,6 @@ QToolButton* MakeFlatButton(QWidget* parent, const char* name, const QString& te
 
 } // namespace
 
-
 void TForm1::BuildCommandBar()
 {
     Panel1 = Named(new QFrame(this), "Panel1");
@@ -75,7 +74,8 @@ void TForm1::BuildCommandBar()
     Panel1->setLineWidth(1);
     Paint(Panel1, QPalette::Window, SystemColors::WindowFrame());
 
-    Label1 = MakeLabel(Panel1, "Label1", QStringLiteral("Find Customer"), {17, 13}, Tahoma(11, true));
+    Label1 =
+        MakeLabel(Panel1, "Label1", QStringLiteral("Find Customer"), {17, 13}, Tahoma(11, true));
     Paint(Label1, QPalette::WindowText, Qt::white);
 
     Edit1 = Named(new QLineEdit(QStringLiteral("Edit1"), Panel1), "Edit1");
@@ -83,21 +83,27 @@ void TForm1::BuildCommandBar()
     Edit1->setFont(Tahoma(13, true));
 
     const QFont barFont = Tahoma(11, true);
-    SpeedButton1 = MakeFlatButton(Panel1, "SpeedButton1", QStringLiteral("Add New"), {342, 6, 97, 29}, barFont);
-    SpeedButton2 = MakeFlatButton(Panel1, "SpeedButton2", QStringLiteral("Edit Customer"), {445, 6, 97, 29}, barFont);
-    SpeedButton3 = MakeFlatButton(Panel1, "SpeedButton3", QStringLiteral("Refresh Data"), {548, 6, 97, 29}, barFont);
-    SpeedButton4 = MakeFlatButton(Panel1, "SpeedButton4", QStringLiteral("Send Email Message to All Clients"),
-                                  {726, 6, 259, 29}, barFont);
+    SpeedButton1 = MakeFlatButton(Panel1, "SpeedButton1", QStringLiteral("Add New"),
+                                  {342, 6, 97, 29}, barFont);
+    SpeedButton2 = MakeFlatButton(Panel1, "SpeedButton2", QStringLiteral("Edit Customer"),
+                                  {445, 6, 97, 29}, barFont);
+    SpeedButton3 = MakeFlatButton(Panel1, "SpeedButton3", QStringLiteral("Refresh Data"),
+                                  {548, 6, 97, 29}, barFont);
+    SpeedButton4 =
+        MakeFlatButton(Panel1, "SpeedButton4", QStringLiteral("Send Email Message to All Clients"),
+                       {726, 6, 259, 29}, barFont);
     for (QToolButton* b : {SpeedButton1, SpeedButton2, SpeedButton3, SpeedButton4})
         Paint(b, QPalette::ButtonText, SystemColors::HighlightText(palette()));
 
-    BitBtn2 = Named(new QPushButton(QIcon(Pictures::AbortCross()), QStringLiteral("Close"), Panel1), "BitBtn2");
+    BitBtn2 = Named(new QPushButton(QIcon(Pictures::AbortCross()), QStringLiteral("Close"), Panel1),
+                    "BitBtn2");
     BitBtn2->setFont(Tahoma(11, true));
     Paint(BitBtn2, QPalette::ButtonText, Qt::red);
     BitBtn2->setCursor(Qt::PointingHandCursor);
 
     // Out of sight beyond the bar's right edge, but still in the tab order.
-    BitBtn1 = Named(new QPushButton(QIcon(Pictures::CloseDisc()), QStringLiteral("Close"), Panel1), "BitBtn1");
+    BitBtn1 = Named(new QPushButton(QIcon(Pictures::CloseDisc()), QStringLiteral("Close"), Panel1),
+                    "BitBtn1");
     BitBtn1->setFont(Tahoma(11));
     BitBtn1->setCursor(Qt::PointingHandCursor);
 }
@@ -105,7 +111,8 @@ void TForm1::BuildCommandBar()
 void TForm1::BuildTabStrips()
 {
     auto* views = Named(new FixedTabBar(this), "TabControl2");
-    for (const char* text : {"Active Customers", "Dormant Customers", "Customers Requiring CD", "Grouped By State"})
+    for (const char* text :
+         {"Active Customers", "Dormant Customers", "Customers Requiring CD", "Grouped By State"})
         views->addTab(QString::fromLatin1(text));
     views->setExpanding(false);
     views->setDrawBase(true);
@@ -121,7 +128,8 @@ void TForm1::BuildTabStrips()
     letters->setExpanding(false);
     letters->setUsesScrollButtons(false);
     // Narrow tabs: the style's usual padding would clip "ALL".
-    letters->setStyleSheet(QStringLiteral("QTabBar::tab { width: 35px; height: 16px; padding: 0px; }"));
+    letters->setStyleSheet(
+        QStringLiteral("QTabBar::tab { width: 35px; height: 16px; padding: 0px; }"));
     letters->setCursor(Qt::PointingHandCursor);
     TabControl3 = letters;
 
@@ -193,15 +201,18 @@ void TForm1::BuildDetailArea()
         {&Label12, "Label12", "Email Address @", &lblEM, "lblEM", 182, 261},
     };
     for (const Row& r : rows) {
-        *r.captionLabel = MakeLabel(Panel4, r.captionName, QString::fromLatin1(r.text), {22, r.top}, caption);
-        *r.valueLabel = MakeLabel(Panel4, r.valueName,
-                                  r.valueLabel == &lblLN ? QStringLiteral("lblLN") : QStringLiteral("Label13"),
-                                  {r.valueLeft, r.top}, value);
+        *r.captionLabel =
+            MakeLabel(Panel4, r.captionName, QString::fromLatin1(r.text), {22, r.top}, caption);
+        *r.valueLabel =
+            MakeLabel(Panel4, r.valueName,
+                      r.valueLabel == &lblLN ? QStringLiteral("lblLN") : QStringLiteral("Label13"),
+                      {r.valueLeft, r.top}, value);
     }
     Label7->setFont(Tahoma(15, true));
     Label7->adjustSize();
 
-    GroupBox1 = Named(new QGroupBox(QStringLiteral("Customer Registration Information"), Panel4), "GroupBox1");
+    GroupBox1 = Named(new QGroupBox(QStringLiteral("Customer Registration Information"), Panel4),
+                      "GroupBox1");
     GroupBox1->setFont(Tahoma(11, true));
     GroupBox1->resize(323, 276);
     struct RegistrationLabel
@@ -213,23 +224,26 @@ void TForm1::BuildDetailArea()
         bool bold;
     };
     const RegistrationLabel registration[] = {
-        {&Label13, "Label13", 24, 11, true},  {&Label14, "Label14", 46, 16, true},
-        {&Label16, "Label16", 71, 11, true},  {&Label17, "Label17", 93, 11, true},
+        {&Label13, "Label13", 24, 11, true},   {&Label14, "Label14", 46, 16, true},
+        {&Label16, "Label16", 71, 11, true},   {&Label17, "Label17", 93, 11, true},
         {&Label18, "Label18", 115, 11, false}, {&Label19, "Label19", 137, 11, false},
         {&Label20, "Label20", 159, 11, false}, {&Label21, "Label21", 181, 11, false},
         {&Label22, "Label22", 208, 13, true},  {&Label15, "Label15", 249, 11, true},
     };
     for (const RegistrationLabel& r : registration)
-        *r.label = MakeLabel(GroupBox1, r.name, QStringLiteral("Label13"), {24, r.top}, Tahoma(r.pixels, r.bold));
+        *r.label = MakeLabel(GroupBox1, r.name, QStringLiteral("Label13"), {24, r.top},
+                             Tahoma(r.pixels, r.bold));
     Paint(Label13, QPalette::WindowText, Qt::blue);
     Paint(Label22, QPalette::Window, SystemColors::GradientInactiveCaption()); // opaque
 
-    ButtonGradient1 = Named(new QCommandLinkButton(QStringLiteral("Move To Dormant"), Panel4), "ButtonGradient1");
+    ButtonGradient1 =
+        Named(new QCommandLinkButton(QStringLiteral("Move To Dormant"), Panel4), "ButtonGradient1");
     ButtonGradient1->setGeometry(80, 318, 243, 39);
     ButtonGradient1->setFont(font());
     ButtonGradient1->setToolTip(QStringLiteral(
         "Click Here to move customer to dormant list.  Call History will be lost.  Only contact "
-        "information and registration will be kept on file.  Only do this for known Extinct Clients."));
+        "information and registration will be kept on file.  Only do this for known Extinct "
+        "Clients."));
 
     Panel5 = Named(new QFrame(Panel4), "Panel5");
     Paint(Panel5, QPalette::Window, SystemColors::AppWorkSpace());
@@ -279,14 +293,15 @@ void TForm1::BuildCallHistoryArea(QWidget* parent)
 {
     Panel3 = Named(new QFrame(parent), "Panel3");
     Paint(Panel3, QPalette::Window, SystemColors::WindowFrame());
-    auto* caption = Named(new QLabel(QStringLiteral("  Customer Call History"), Panel3), "Panel3Caption");
+    auto* caption =
+        Named(new QLabel(QStringLiteral("  Customer Call History"), Panel3), "Panel3Caption");
     caption->setFont(Tahoma(11, true));
     caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     caption->setGeometry(0, 0, 280, 32);
     Paint(caption, QPalette::WindowText, SystemColors::HighlightText(palette()));
     Panel3->setFont(Tahoma(11, true));
-    SpeedButton9 = MakeFlatButton(Panel3, "SpeedButton9", QStringLiteral("Add Call"), {288, 4, 89, 25},
-                                  Tahoma(11, true));
+    SpeedButton9 = MakeFlatButton(Panel3, "SpeedButton9", QStringLiteral("Add Call"),
+                                  {288, 4, 89, 25}, Tahoma(11, true));
     Paint(SpeedButton9, QPalette::ButtonText, SystemColors::HighlightText(palette()));
     SpeedButton9->setCursor(Qt::PointingHandCursor);
 

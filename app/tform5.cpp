@@ -9,8 +9,8 @@
 #include <QScreen>
 
 TForm5::TForm5(QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowStaysOnTopHint)
+    : QWidget(parent,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint)
 {
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("Data Transaction in Progress..."));

@@ -24,8 +24,8 @@ void Rebuild(benchmark::State& state, const ListFilter& filter)
     view.resize(265, 600);
     view.show();
     for (auto _ : state) {
-        LoadedList list =
-            ParseFilteredList(QStringView(response).sliced(header.recordsStart), header.count, filter);
+        LoadedList list = ParseFilteredList(QStringView(response).sliced(header.recordsStart),
+                                            header.count, filter);
         model.clear();
         table = std::move(list.table);
         model.setEntries(std::move(list.entries));

@@ -229,8 +229,8 @@ int main(int argc, char** argv)
     ratio("call_parse_vs_scan", "BM_CallParse", "BM_CallBaseline");
     // The slower of a full rebuild and a letter switch, against the parse alone.
     if (reporter.times.count("BM_ListLetterSwitch") && reporter.times.count("BM_ListRebuildAll")) {
-        const double worst = std::max(reporter.times["BM_ListLetterSwitch"],
-                                      reporter.times["BM_ListRebuildAll"]);
+        const double worst =
+            std::max(reporter.times["BM_ListLetterSwitch"], reporter.times["BM_ListRebuildAll"]);
         std::cout << "ratio list_rebuild_100k " << worst / reporter.times["BM_CustomerParse"]
                   << "\n";
     }

@@ -55,7 +55,8 @@ void TForm1::TabControl1Change()
     const int k = TabControl1->currentIndex();
     if (k < 0 || k >= StripStamps.size())
         return;
-    Label26->setText(AcceleratorRichText(StripStamps[k] + QStringLiteral("   -   ") + StripTags[k]));
+    Label26->setText(
+        AcceleratorRichText(StripStamps[k] + QStringLiteral("   -   ") + StripTags[k]));
     Label26->adjustSize();
     Label27->setText(AcceleratorRichText(StripTexts[k]));
 }

@@ -37,7 +37,8 @@ void TForm1::ListView1SelectItem(int position, bool selected)
     Edit1->setText(ListModel->caption(current));
 
     const QString tabs = QStringLiteral("\t\t");
-    SetLabel(Label3, QStringLiteral("Client Detail Data Sheet - ") + Customers.FN(row) + u' ' + Customers.LN(row));
+    SetLabel(Label3, QStringLiteral("Client Detail Data Sheet - ") + Customers.FN(row) + u' ' +
+                         Customers.LN(row));
     SetLabel(lblLN, Customers.LN(row));
     SetLabel(lblFN, Customers.FN(row));
     SetLabel(lblBN, Customers.BN(row));

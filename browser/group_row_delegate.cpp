@@ -37,4 +37,3 @@ void GroupRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     painter->drawLine(r.left(), r.bottom(), r.right(), r.bottom());
     painter->restore();
 }
-

@@ -4,10 +4,10 @@
 #include "tform1.h"
 
 #include "customer_list_model.h"
-#include "list_filter.h"
 #include "endpoints.h"
-#include "tform5.h"
+#include "list_filter.h"
 #include "text_basics.h"
+#include "tform5.h"
 
 #include <QCommandLinkButton>
 #include <QFrame>
@@ -47,8 +47,8 @@ void TForm1::CommonLoad(bool cdFilter, std::uint8_t image)
     const bool active = ListMode == u'A';
     const QString caption = active ? QStringLiteral("Loading Customer List Data")
                                    : QStringLiteral("Loading Dormant Customer List Data");
-    const QString words = active ? QStringLiteral(" Registered Customers")
-                                 : QStringLiteral(" Dormant Customers");
+    const QString words =
+        active ? QStringLiteral(" Registered Customers") : QStringLiteral(" Dormant Customers");
     const QString address = QString(m_server.baseAddress)
                                 .append(active ? Endpoints::ActiveList : Endpoints::DormantList);
 
@@ -128,8 +128,7 @@ void TForm1::SpeedButton3Click()
     if (ListModel->count() == 0)
         return;
     // Nothing selected before, or a position beyond the new list: the first.
-    const int position =
-        remembered >= 0 && remembered < ListModel->count() ? remembered : 0;
+    const int position = remembered >= 0 && remembered < ListModel->count() ? remembered : 0;
     SelectPosition(position);
     ListView1SelectItem(position, true);
 }

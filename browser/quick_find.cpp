@@ -42,7 +42,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         const QChar key = KeyCharacter(static_cast<QKeyEvent*>(event));
         if (!key.isNull()) {
             bool consumed = false;
-            Guarded([&] { consumed = watched == Edit1 ? Edit1KeyPress(key) : ListView1KeyPress(key); });
+            Guarded(
+                [&] { consumed = watched == Edit1 ? Edit1KeyPress(key) : ListView1KeyPress(key); });
             if (consumed)
                 return true;
         }

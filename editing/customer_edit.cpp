@@ -25,7 +25,8 @@ namespace {
 // Selects the entry whose text equals the trimmed value exactly, or none.
 void SelectEntry(QComboBox* box, const QString& value)
 {
-    box->setCurrentIndex(box->findText(Trim(value).toString(), Qt::MatchExactly | Qt::MatchCaseSensitive));
+    box->setCurrentIndex(
+        box->findText(Trim(value).toString(), Qt::MatchExactly | Qt::MatchCaseSensitive));
 }
 
 void SetDate(QLineEdit* field, const QString& stored)
@@ -157,21 +158,31 @@ void TForm2::BitBtn2Click()
     {
         const QLineEdit* edit;
         const char* caption;
-    } checked[] = {{txtLN, "Last Name"}, {txtFN, "First Name"}, {txtBN, "Business Name"},
-                   {txtAD, "Address"},   {txtCY, "City"},       {txtST, "State"},
-                   {txtZP, "Zip Code"},  {txtP1, "Phone 1 (Pref)"}, {txtP2, "Phone 2"},
-                   {txtEM, "Email @"},   {txtSN, "Program Serial Number"}, {txtPK, "Product Key"}};
+    } checked[] = {{txtLN, "Last Name"},
+                   {txtFN, "First Name"},
+                   {txtBN, "Business Name"},
+                   {txtAD, "Address"},
+                   {txtCY, "City"},
+                   {txtST, "State"},
+                   {txtZP, "Zip Code"},
+                   {txtP1, "Phone 1 (Pref)"},
+                   {txtP2, "Phone 2"},
+                   {txtEM, "Email @"},
+                   {txtSN, "Program Serial Number"},
+                   {txtPK, "Product Key"}};
     for (const auto& c : checked) {
         if (c.edit->text().contains(QChar(0x00A9)) || c.edit->text().contains(QChar(0x00AE)))
-            throw TilloraError(QStringLiteral("The field \"%1\" contains \u00A9 or \u00AE, which the "
-                                              "customer list cannot carry. Nothing was saved")
-                                   .arg(QString::fromLatin1(c.caption)));
+            throw TilloraError(
+                QStringLiteral("The field \"%1\" contains \u00A9 or \u00AE, which the "
+                               "customer list cannot carry. Nothing was saved")
+                    .arg(QString::fromLatin1(c.caption)));
     }
 
     m_form5->ShowTask(QStringLiteral("Saving Customer Data"));
     m_form5->Label2->clear();
-    const QString script = QString(m_serverBaseAddress)
-                               .append(Tag <= 0 ? Endpoints::NewCustomer : Endpoints::ModifyCustomer);
+    const QString script =
+        QString(m_serverBaseAddress)
+            .append(Tag <= 0 ? Endpoints::NewCustomer : Endpoints::ModifyCustomer);
     IdHTTP1.Post(script, fields);
 
     // The server has the record now: whatever happens to the reload, the

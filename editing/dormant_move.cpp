@@ -16,8 +16,7 @@ void TForm1::ButtonColor1Click()
                            this) == MessageBoxes::Answer::No)
         return;
     const std::int32_t id = Customers.ID(*row);
-    const QString reply =
-        IdHTTP1.Post(Endpoints::DormantMoveAddress(m_server.baseAddress, id), {});
+    const QString reply = IdHTTP1.Post(Endpoints::DormantMoveAddress(m_server.baseAddress, id), {});
     Q_UNUSED(Trim(reply)); // the reply is not interpreted
     LoadCustomers();
     LoadCalls();

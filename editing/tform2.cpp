@@ -95,7 +95,7 @@ void TForm2::Build()
         const char* caption;
         int top;
     } fields[] = {
-        {&txtLN, "txtLN", "Last Name", 40},     {&txtFN, "txtFN", "First Name", 80},
+        {&txtLN, "txtLN", "Last Name", 40},      {&txtFN, "txtFN", "First Name", 80},
         {&txtBN, "txtBN", "Business Name", 130}, {&txtAD, "txtAD", "Address", 176},
         {&txtCY, "txtCY", "City", 221},          {&txtST, "txtST", "State", 266},
         {&txtZP, "txtZP", "Zip Code", 312},      {&txtP1, "txtP1", "Phone 1 (Pref)", 357},
@@ -111,7 +111,8 @@ void TForm2::Build()
                       QStringLiteral("Radio Commercial"), QStringLiteral("Word Of Mouth")},
                      {401, 40, 201, 21});
     Label2 = Caption(Panel1, "Label2", "Update Delivery Method", {401, 77});
-    cboDV = PickList(Panel1, "cboDV", {QStringLiteral("Internet Download"), QStringLiteral("CD By Mail")},
+    cboDV = PickList(Panel1, "cboDV",
+                     {QStringLiteral("Internet Download"), QStringLiteral("CD By Mail")},
                      {401, 96, 201, 21});
 
     GroupBox1 = Named(new QGroupBox(QStringLiteral("Registration"), Panel1), "GroupBox1");
@@ -123,11 +124,13 @@ void TForm2::Build()
     inner->setFont(Tahoma(11));
 
     Label3 = Caption(inner, "Label3", "Program Mode", {213, 27});
-    cboPM = PickList(inner, "cboPM", {QStringLiteral("Unlimited"), QStringLiteral("Starter (Receipts)")},
+    cboPM = PickList(inner, "cboPM",
+                     {QStringLiteral("Unlimited"), QStringLiteral("Starter (Receipts)")},
                      {213, 43, 161, 21});
     txtSN = LabelledEdit(inner, "txtSN", "Program Serial Number", {16, 43, 121, 21});
     txtSN->setMaxLength(4);
-    txtSN->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,4}")), txtSN));
+    txtSN->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,4}")), txtSN));
     txtPK = LabelledEdit(inner, "txtPK", "Product Key", {16, 99, 121, 21});
     Label4 = Caption(inner, "Label4", "Begin Date", {16, 152});
     ceBD = DateEdit(inner, "ceBD", {16, 168, 120, 21});
@@ -142,9 +145,11 @@ void TForm2::Build()
     cbACT->setFont(Tahoma(17, true));
     cbACT->setChecked(false);
 
-    ButtonGradient2 = Named(new QCommandLinkButton(QStringLiteral("Cancel"), Panel1), "ButtonGradient2");
+    ButtonGradient2 =
+        Named(new QCommandLinkButton(QStringLiteral("Cancel"), Panel1), "ButtonGradient2");
     ButtonGradient2->setGeometry(384, 552, 175, 41);
-    ButtonGradient1 = Named(new QCommandLinkButton(QStringLiteral("Save Customer"), Panel1), "ButtonGradient1");
+    ButtonGradient1 =
+        Named(new QCommandLinkButton(QStringLiteral("Save Customer"), Panel1), "ButtonGradient1");
     ButtonGradient1->setGeometry(581, 552, 175, 41);
     // Enter presses neither: only Esc has a button (Cancel).
     for (QCommandLinkButton* b : {ButtonGradient1, ButtonGradient2}) {
@@ -152,9 +157,9 @@ void TForm2::Build()
         b->setDefault(false);
     }
 
-    QWidget* order[] = {txtLN, txtFN, txtBN, txtAD, txtCY, txtST, txtZP, txtP1, txtP2, txtEM,
-                        cboHO, cboDV, cboPM, txtSN, txtPK, ceBD, cePD, ceDD, ceANI, cbACT,
-                        ButtonGradient1, ButtonGradient2};
+    QWidget* order[] = {txtLN, txtFN, txtBN, txtAD, txtCY,           txtST,          txtZP, txtP1,
+                        txtP2, txtEM, cboHO, cboDV, cboPM,           txtSN,          txtPK, ceBD,
+                        cePD,  ceDD,  ceANI, cbACT, ButtonGradient1, ButtonGradient2};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
@@ -163,8 +168,8 @@ void TForm2::Build()
     connect(ButtonGradient2, &QCommandLinkButton::clicked, this,
             [this] { Guarded([this] { BitBtn1Click(); }); });
 
-    for (QLineEdit* e : {txtLN, txtFN, txtBN, txtAD, txtCY, txtST, txtZP, txtP1, txtP2, txtEM, txtSN,
-                         txtPK, ceBD, ceDD, cePD, ceANI})
+    for (QLineEdit* e : {txtLN, txtFN, txtBN, txtAD, txtCY, txtST, txtZP, txtP1, txtP2, txtEM,
+                         txtSN, txtPK, ceBD, ceDD, cePD, ceANI})
         e->installEventFilter(this);
 }
 
@@ -180,4 +185,3 @@ QString TForm2::DateFieldText(const QLineEdit* field)
         text = QStringLiteral("__/__/____");
     return text.replace(u'_', u' ');
 }
-

@@ -3,8 +3,8 @@
 #include "endpoints.h"
 #include "error_handler.h"
 #include "fonts.h"
-#include "named.h"
 #include "message_boxes.h"
+#include "named.h"
 
 #include <QComboBox>
 #include <QKeyEvent>
@@ -93,7 +93,8 @@ QStringList TForm4::RequestFields() const
     return {QStringLiteral("ID=") + QString::number(Tag),
             RadioButton1->isChecked() ? QStringLiteral("direction=Incoming")
                                       : QStringLiteral("direction=Outgoing"),
-            QStringLiteral("Handler=") + ComboBox1->currentText(), QStringLiteral("textarea=") + text};
+            QStringLiteral("Handler=") + ComboBox1->currentText(),
+            QStringLiteral("textarea=") + text};
 }
 
 void TForm4::Button1Click()

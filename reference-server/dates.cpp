@@ -51,7 +51,8 @@ std::optional<std::optional<std::string>> ParseFormDate(const std::string& text)
         !ParseNumber(text.substr(s2 + 1), 4, year) || text.size() - s2 - 1 != 4)
         return std::nullopt;
 
-    const std::chrono::year_month_day date{std::chrono::year(year), std::chrono::month(unsigned(month)),
+    const std::chrono::year_month_day date{std::chrono::year(year),
+                                           std::chrono::month(unsigned(month)),
                                            std::chrono::day(unsigned(day))};
     if (year < 1 || !date.ok())
         return std::nullopt;

@@ -88,8 +88,8 @@ FormFields FormFields::Parse(std::string_view body)
     std::size_t start = 0;
     for (;;) {
         const std::size_t amp = body.find('&', start);
-        const std::string_view line =
-            body.substr(start, amp == std::string_view::npos ? std::string_view::npos : amp - start);
+        const std::string_view line = body.substr(
+            start, amp == std::string_view::npos ? std::string_view::npos : amp - start);
         const std::size_t eq = line.find('=');
         if (eq == std::string_view::npos)
             form.m_fields.emplace_back(Decode(line), std::string());

@@ -28,8 +28,9 @@ int main(int argc, char** argv)
         Store store(options.database);
         if (options.generate) {
             if (!store.isEmpty()) {
-                std::fprintf(stderr, "tillora-server: --generate needs an empty database; %s "
-                                     "already holds data\n",
+                std::fprintf(stderr,
+                             "tillora-server: --generate needs an empty database; %s "
+                             "already holds data\n",
                              options.database.c_str());
                 return 1;
             }

@@ -5,8 +5,8 @@
 #include "list_format.h"
 
 #include <cstdio>
-#include <sys/socket.h>
 #include <mutex>
+#include <sys/socket.h>
 
 namespace refserver {
 
@@ -68,7 +68,8 @@ std::string ToLatin1(const std::string& utf8)
 
 std::int64_t ParseId(const std::string& text, const char* what)
 {
-    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 18 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         throw BadRequest(std::string(what) + " \"" + text + "\" is not a customer number.");
     return std::stoll(text);
 }
@@ -141,9 +142,8 @@ public:
                    " expired, " + std::to_string(s.dormant) + " dormant customers; " +
                    std::to_string(s.calls) + " calls logged";
         });
-        route(server, "/manage/callpile.php", true, [this](const httplib::Request&) {
-            return CallListText(m_store.calls());
-        });
+        route(server, "/manage/callpile.php", true,
+              [this](const httplib::Request&) { return CallListText(m_store.calls()); });
         route(server, "/statecount.php", true, [this](const httplib::Request&) {
             std::string codes;
             for (const std::string& code : m_store.stateCodes())
@@ -219,8 +219,8 @@ private:
             } catch (const NotFound& e) {
                 reply(res, 404, std::string("Error: ") + e.what());
             } catch (const std::exception& e) {
-                reply(res, 500, std::string("Error: the server could not complete the request: ") +
-                                    e.what());
+                reply(res, 500,
+                      std::string("Error: the server could not complete the request: ") + e.what());
             }
         });
     }

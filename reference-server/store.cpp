@@ -148,8 +148,8 @@ std::vector<Call> Store::calls()
                               "text FROM calls ORDER BY id");
     std::vector<Call> out;
     while (s.step())
-        out.push_back({s.integer(0), s.integer(1), s.text(2), s.text(3), s.text(4), s.text(5),
-                       s.text(6)});
+        out.push_back(
+            {s.integer(0), s.integer(1), s.text(2), s.text(3), s.text(4), s.text(5), s.text(6)});
     return out;
 }
 

@@ -292,7 +292,8 @@ DataSheetPreview::DataSheetPreview(const DataSheet& sheet, QWidget* parent)
     bar->addWidget(m_findText);
     QAction* find = bar->addAction(QIcon::fromTheme(u"edit-find"_s), u"Find"_s);
     connect(find, &QAction::triggered, this, [this] { Guarded([this] { FindClicked(); }); });
-    connect(m_findText, &QLineEdit::returnPressed, this, [this] { Guarded([this] { FindClicked(); }); });
+    connect(m_findText, &QLineEdit::returnPressed, this,
+            [this] { Guarded([this] { FindClicked(); }); });
 
     bar->addSeparator();
     QAction* exportPdf = bar->addAction(QIcon::fromTheme(u"document-export"_s), u"Export"_s);
@@ -341,8 +342,8 @@ bool DataSheetPreview::FindNext(const QString& text)
     if (!text.isEmpty()) {
         for (int step = 1; step <= count && found < 0; ++step) {
             const int i = (m_found + step) % count;
-            if (objects[std::size_t(i)].kind == SheetLayout::Kind::Text
-                && m_sheet.text(objects[std::size_t(i)].name).contains(text, Qt::CaseInsensitive))
+            if (objects[std::size_t(i)].kind == SheetLayout::Kind::Text &&
+                m_sheet.text(objects[std::size_t(i)].name).contains(text, Qt::CaseInsensitive))
                 found = i;
         }
     }

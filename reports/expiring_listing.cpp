@@ -52,8 +52,8 @@ void AppendEntry(QStringList& listing, const TCustomerTable& t, std::int32_t row
     listing << QString();
     listing << T(t, CustomerField::FN, row) + u' ' + T(t, CustomerField::LN, row);
     listing << T(t, CustomerField::AD, row);
-    listing << T(t, CustomerField::CY, row) + QStringLiteral(", ") + T(t, CustomerField::ST, row) + QStringLiteral("  ") +
-                   T(t, CustomerField::ZP, row);
+    listing << T(t, CustomerField::CY, row) + QStringLiteral(", ") + T(t, CustomerField::ST, row) +
+                   QStringLiteral("  ") + T(t, CustomerField::ZP, row);
     listing << phone;
     listing << last;
     listing << Separator;
@@ -80,7 +80,8 @@ QStringList BuildExpiringListing(const TCustomerTable& t, Quarter quarter, QDate
     const QDate start = ReadDate(bounds.start, year);
     const QDate end = ReadDate(bounds.end, year);
 
-    QStringList main = {QString(), QStringLiteral("Listing Of Clients With Expiring Subscriptions")};
+    QStringList main = {QString(),
+                        QStringLiteral("Listing Of Clients With Expiring Subscriptions")};
     QStringList missing = {QStringLiteral("Listing Of Clients Without Anniversary Date")};
 
     for (std::int32_t row = 0; row < t.CustomerCount(); ++row) {
@@ -89,7 +90,8 @@ QStringList BuildExpiringListing(const TCustomerTable& t, Quarter quarter, QDate
         const QString m = a.mid(5, 2);
         const QString d = a.mid(8, 2);
         if (y == QStringLiteral("0000") || m == QStringLiteral("00") || d == QStringLiteral("00")) {
-            AppendEntry(missing, t, row, Trim(FormatPhone(t.textView(CustomerField::P1, row))).toString(),
+            AppendEntry(missing, t, row,
+                        Trim(FormatPhone(t.textView(CustomerField::P1, row))).toString(),
                         QStringLiteral("ERROR ANNIVERSARY DATE: ") + a);
             continue;
         }

@@ -6,7 +6,13 @@
 #include <QStringList>
 
 // The quarters of the picker, as its modal results.
-enum class Quarter { First = 100, Second = 200, Third = 300, Fourth = 400 };
+enum class Quarter
+{
+    First = 100,
+    Second = 200,
+    Third = 300,
+    Fourth = 400
+};
 
 // The current customers whose anniversary falls in `quarter` of `today`'s
 // year, then every customer whose anniversary is missing (a year of "0000",

@@ -11,7 +11,6 @@ void TForm1::ClientsRequiringInvoiceThisQuarter1Click()
     const int result = Form3->exec();
     if (result == TForm3::ResultCancel || result < 100)
         return;
-    const QStringList listing =
-        BuildExpiringListing(Customers, Quarter(result), Form3->Today());
+    const QStringList listing = BuildExpiringListing(Customers, Quarter(result), Form3->Today());
     SaveAndPrintListing(listing, QStringLiteral("Expiring_2.txt"), this);
 }

@@ -29,7 +29,8 @@ bool Exec(QPrinter& printer, QWidget* parent)
     // With no printer installed the dialog offers only printing to a PDF
     // file, and its default file name would be a directory.
     if (QPrinterInfo::availablePrinters().isEmpty() && printer.outputFileName().isEmpty())
-        printer.setOutputFileName(QDir::current().absoluteFilePath(QStringLiteral("tillora-print.pdf")));
+        printer.setOutputFileName(
+            QDir::current().absoluteFilePath(QStringLiteral("tillora-print.pdf")));
     QPrintDialog dialog(&printer, parent);
     dialog.setObjectName(QStringLiteral("PrintDialog1"));
     return dialog.exec() == QDialog::Accepted;

@@ -37,10 +37,14 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
         const char* range;
         int labelTop;
     } quarters[] = {
-        {&RadioButton1, "RadioButton1", "First Quarter", 32, &Label1, "Label1", "Jan 1 - Mar 31", 48},
-        {&RadioButton2, "RadioButton2", "Second Quarter", 88, &Label2, "Label2", "Apr 1 - Jun 30", 104},
-        {&RadioButton3, "RadioButton3", "Third Quarter", 149, &Label3, "Label3", "Jul 1 - Sep 30", 168},
-        {&RadioButton4, "RadioButton4", "Fourth Quarter", 208, &Label4, "Label4", "Oct 1 - Dec 31", 224},
+        {&RadioButton1, "RadioButton1", "First Quarter", 32, &Label1, "Label1", "Jan 1 - Mar 31",
+         48},
+        {&RadioButton2, "RadioButton2", "Second Quarter", 88, &Label2, "Label2", "Apr 1 - Jun 30",
+         104},
+        {&RadioButton3, "RadioButton3", "Third Quarter", 149, &Label3, "Label3", "Jul 1 - Sep 30",
+         168},
+        {&RadioButton4, "RadioButton4", "Fourth Quarter", 208, &Label4, "Label4", "Oct 1 - Dec 31",
+         224},
     };
     for (const auto& q : quarters) {
         *q.button = Named(new QRadioButton(QString::fromLatin1(q.caption), Panel1), q.name);

@@ -11,7 +11,10 @@ QString MainAddress(const QString& baseAddress, QStringView path)
 
 QString DormantMoveAddress(const QString& baseAddress, std::int32_t customerId)
 {
-    return QString(baseAddress).append(DormantMove).append(u"?ID=").append(QString::number(customerId));
+    return QString(baseAddress)
+        .append(DormantMove)
+        .append(u"?ID=")
+        .append(QString::number(customerId));
 }
 
 QString MainAddress(QStringView path)

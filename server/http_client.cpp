@@ -24,7 +24,14 @@ constexpr int MaxAttempts = 3;
 // library's h_errno uses for an unknown host.
 constexpr long HostNotFoundNumber = 1;
 
-enum class AuthScheme { None, Basic, Digest, Ntlm, Negotiate };
+enum class AuthScheme
+{
+    None,
+    Basic,
+    Digest,
+    Ntlm,
+    Negotiate
+};
 
 long CurlAuthFlag(AuthScheme scheme)
 {
@@ -98,7 +105,12 @@ QString SocketErrorMessage(long number, const QString& description)
 
 struct Event
 {
-    enum Kind { Begin, Work, End } kind;
+    enum Kind
+    {
+        Begin,
+        Work,
+        End
+    } kind;
     TransferDirection direction;
     std::int64_t count;
 };
@@ -353,8 +365,9 @@ QString HttpClient::Post(const QString& address, const QStringList& fields)
     const QByteArray url = address.toUtf8();
 
     curl_slist* headers = nullptr;
-    for (const char* h : {"Connection: keep-alive", "Content-Type: application/x-www-form-urlencoded",
-                          "Accept: text/html, */*", "Accept-Encoding: identity", "Expect:"})
+    for (const char* h :
+         {"Connection: keep-alive", "Content-Type: application/x-www-form-urlencoded",
+          "Accept: text/html, */*", "Accept-Encoding: identity", "Expect:"})
         headers = curl_slist_append(headers, h);
     struct FreeHeaders
     {
@@ -421,8 +434,8 @@ QString HttpClient::Post(const QString& address, const QStringList& fields)
             curl_easy_setopt(easy, CURLOPT_PASSWORD, d->password.constData());
         }
         d->startAttempt();
-        const CURLcode result = RunTransfer(d->multi, easy, d->connected, d->abandoned,
-                                            dispatchEvents);
+        const CURLcode result =
+            RunTransfer(d->multi, easy, d->connected, d->abandoned, dispatchEvents);
 
         if (result == CURLE_ABORTED_BY_CALLBACK && d->attemptsExhausted)
             throw HttpStatusError(QString::fromLatin1(d->statusLine), d->status,
@@ -438,15 +451,17 @@ QString HttpClient::Post(const QString& address, const QStringList& fields)
         case CURLE_OPERATION_TIMEDOUT:
             throw TransportError(QStringLiteral("Connect timed out."));
         case CURLE_COULDNT_RESOLVE_HOST:
-            throw TransportError(SocketErrorMessage(HostNotFoundNumber, QStringLiteral("Host not found")));
+            throw TransportError(
+                SocketErrorMessage(HostNotFoundNumber, QStringLiteral("Host not found")));
         default: {
             long osError = 0;
             curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError);
             if (osError != 0)
-                throw TransportError(
-                    SocketErrorMessage(osError, QString::fromLocal8Bit(std::strerror(int(osError)))));
-            const QString detail = d->errorBuffer[0] ? QString::fromUtf8(d->errorBuffer)
-                                                     : QString::fromUtf8(curl_easy_strerror(result));
+                throw TransportError(SocketErrorMessage(
+                    osError, QString::fromLocal8Bit(std::strerror(int(osError)))));
+            const QString detail = d->errorBuffer[0]
+                                       ? QString::fromUtf8(d->errorBuffer)
+                                       : QString::fromUtf8(curl_easy_strerror(result));
             throw TransportError(detail.endsWith(u'.') ? detail : detail + u'.');
         }
         }
@@ -455,9 +470,8 @@ QString HttpClient::Post(const QString& address, const QStringList& fields)
         if (OnWorkEnd)
             OnWorkEnd(TransferDirection::Receive);
 
-        const QString text = d->status == 204
-                                 ? QString()
-                                 : DecodeResponseBody(d->responseBody, d->contentType);
+        const QString text =
+            d->status == 204 ? QString() : DecodeResponseBody(d->responseBody, d->contentType);
         if (d->status >= 200 && d->status <= 299)
             return text;
 

@@ -11,7 +11,11 @@
 #include <memory>
 
 // Which body a transfer event is about.
-enum class TransferDirection { Send, Receive };
+enum class TransferDirection
+{
+    Send,
+    Receive
+};
 
 // A response whose status is not handled as success. The message is the
 // status line exactly as received.

@@ -92,9 +92,8 @@ QString DecodeResponseBody(const QByteArray& body, const QByteArray& contentType
 
     QByteArray charset;
     const bool xmlType =
-        (media.type == "application" &&
-         (media.subtype == "xml" || media.subtype == "xml-dtd" ||
-          media.subtype == "xml-external-parsed-entity")) ||
+        (media.type == "application" && (media.subtype == "xml" || media.subtype == "xml-dtd" ||
+                                         media.subtype == "xml-external-parsed-entity")) ||
         (media.type != "text" && !media.type.isEmpty() && media.subtype.endsWith("+xml"));
     if (xmlType)
         charset = XmlDeclaredCharset(body);

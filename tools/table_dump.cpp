@@ -41,8 +41,8 @@ QString DumpTable(const TCallTable& table)
 {
     QString out = QString::number(table.CallCount()) + u'\n';
     for (std::int32_t row = 0; row < table.CallCount(); ++row) {
-        out += QString::number(table.CallID(row)) + u'\t' +
-               QString::number(table.CallCustomerID(row));
+        out +=
+            QString::number(table.CallID(row)) + u'\t' + QString::number(table.CallCustomerID(row));
         for (const QString& text : {table.CallTag1(row), table.CallTag2(row), table.CallDate(row),
                                     table.CallTime(row), table.CallText(row)})
             out += u'\t' + EscapeField(text);

@@ -35,10 +35,27 @@ QString CustomerList(const std::vector<Row>& rows)
 {
     QList<QStringList> records;
     for (const Row& r : rows)
-        records << QStringList{r.id, r.ln, r.fn, r.bn, u"1 Main St"_s, u"Dover"_s, r.st,
-                               u"19901"_s, u"3025550100"_s, r.p2, u"a@b.c"_s, u"Web Search"_s,
-                               u"CD By Mail"_s, u"0042"_s, u"TLR-1"_s, u"Unlimited"_s,
-                               u"2020-01-15"_s, u"2027-01-15"_s, u"2026-01-15"_s, r.pd, r.act};
+        records << QStringList{r.id,
+                               r.ln,
+                               r.fn,
+                               r.bn,
+                               u"1 Main St"_s,
+                               u"Dover"_s,
+                               r.st,
+                               u"19901"_s,
+                               u"3025550100"_s,
+                               r.p2,
+                               u"a@b.c"_s,
+                               u"Web Search"_s,
+                               u"CD By Mail"_s,
+                               u"0042"_s,
+                               u"TLR-1"_s,
+                               u"Unlimited"_s,
+                               u"2020-01-15"_s,
+                               u"2027-01-15"_s,
+                               u"2026-01-15"_s,
+                               r.pd,
+                               r.act};
     return ListResponse(records);
 }
 
@@ -77,11 +94,12 @@ QString Plain(QLabel* label)
 
 TEST(DetailPanelTest, ShowsTheSelectedCustomerAsStored)
 {
-    BrowserFixture b({{u"7"_s, u"Lee"_s, u"Ann"_s, u"DE"_s, u""_s, u"0000-00-00"_s, u"0"_s},
-                      {u"8"_s, u"Moe"_s, u"Bo"_s, u"DE"_s, u"3025550101"_s, u"2026-01-10"_s, u"-1"_s},
-                      {u"9"_s, u"Nox"_s, u"Cy"_s, u"DE"_s, u"3025550101"_s, u"2026-01-10"_s, u"7"_s},
-                      {u"10"_s, u"Oak"_s, u"Di"_s}},
-                     {});
+    BrowserFixture b(
+        {{u"7"_s, u"Lee"_s, u"Ann"_s, u"DE"_s, u""_s, u"0000-00-00"_s, u"0"_s},
+         {u"8"_s, u"Moe"_s, u"Bo"_s, u"DE"_s, u"3025550101"_s, u"2026-01-10"_s, u"-1"_s},
+         {u"9"_s, u"Nox"_s, u"Cy"_s, u"DE"_s, u"3025550101"_s, u"2026-01-10"_s, u"7"_s},
+         {u"10"_s, u"Oak"_s, u"Di"_s}},
+        {});
     TForm1& form = b.form();
     ASSERT_TRUE(b.fixture.errorBoxes.isEmpty()) << b.fixture.errorBoxes.join(u'\n').toStdString();
 
@@ -98,10 +116,11 @@ TEST(DetailPanelTest, ShowsTheSelectedCustomerAsStored)
     EXPECT_EQ(Plain(form.Label22), u"User Status: \t\tExpired");
 
     // Status texts; an unknown status leaves the previous one.
-    const std::pair<int, QString> statuses[] = {
-        {3, u"User Status: \t\tCurrent"_s}, {1, u"User Status: \t\tDormant"_s},
-        {2, u"User Status: \t\tDormant"_s}, {3, u"User Status: \t\tCurrent"_s},
-        {2, u"User Status: \t\tCurrent"_s}};
+    const std::pair<int, QString> statuses[] = {{3, u"User Status: \t\tCurrent"_s},
+                                                {1, u"User Status: \t\tDormant"_s},
+                                                {2, u"User Status: \t\tDormant"_s},
+                                                {3, u"User Status: \t\tCurrent"_s},
+                                                {2, u"User Status: \t\tCurrent"_s}};
     for (const auto& [position, text] : statuses) {
         form.SelectPosition(position);
         EXPECT_EQ(Plain(form.Label22), text) << position;
@@ -164,8 +183,8 @@ TEST(LabelTextTest, AmpersandMarksAnAcceleratorInCallLabels)
     {
         QString in, out;
     } cases[] = {
-        {u"R&D"_s, u"R<u>D</u>"_s},  {u"A && B"_s, u"A &amp; B"_s},
-        {u"end&"_s, u"end"_s},       {u"<b>\r\nx"_s, u"&lt;b&gt;<br>x"_s},
+        {u"R&D"_s, u"R<u>D</u>"_s},      {u"A && B"_s, u"A &amp; B"_s},
+        {u"end&"_s, u"end"_s},           {u"<b>\r\nx"_s, u"&lt;b&gt;<br>x"_s},
         {u"&&&x"_s, u"&amp;<u>x</u>"_s},
     };
     for (const auto& c : cases)
@@ -190,9 +209,9 @@ TEST(GroupedViewTest, OneGroupPerCodeInReplyOrder)
         headers << g.header;
         subtitles << g.subtitle;
     }
-    EXPECT_EQ(headers, (QStringList{u"Customers From DE"_s, u"Customers From KS"_s,
-                                    u"Customers From DE"_s, u"Customers From TX"_s,
-                                    u"Customers From \n"_s}));
+    EXPECT_EQ(headers,
+              (QStringList{u"Customers From DE"_s, u"Customers From KS"_s, u"Customers From DE"_s,
+                           u"Customers From TX"_s, u"Customers From \n"_s}));
     EXPECT_EQ(subtitles, (QStringList{u"2 Customers in: DE"_s, u"0 Customers in: KS"_s,
                                       u"2 Customers in: DE"_s, u"1 Customers in: TX"_s,
                                       u"0 Customers in: \n"_s}));

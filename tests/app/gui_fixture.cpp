@@ -5,7 +5,8 @@
 GuiFixture::GuiFixture(const std::vector<refserver::Customer>& customers,
                        const std::vector<refserver::Call>& calls)
 {
-    m_store = std::make_unique<refserver::Store>(m_dir.filePath(QStringLiteral("gui.sqlite")).toStdString());
+    m_store = std::make_unique<refserver::Store>(
+        m_dir.filePath(QStringLiteral("gui.sqlite")).toStdString());
     if (!customers.empty())
         m_store->bulkInsert(customers, calls);
     refserver::ServerConfig config;
@@ -66,8 +67,8 @@ bool GuiFixture::waitUntilIdle(int milliseconds)
     // The start-up loads are queued when the window shows; they are over
     // when the client is no longer busy and the progress window is gone.
     QTest::qWait(50);
-    return QTest::qWaitFor(
-        [this] { return !form().IdHTTP1.busy() && !progress().isVisible(); }, milliseconds);
+    return QTest::qWaitFor([this] { return !form().IdHTTP1.busy() && !progress().isVisible(); },
+                           milliseconds);
 }
 
 refserver::Customer MakeCustomer(const std::string& last, const std::string& first,

@@ -9,19 +9,19 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCommandLinkButton>
-#include <QGroupBox>
-#include <QToolButton>
 #include <QFontInfo>
 #include <QFrame>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTabBar>
-#include <QApplication>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeView>
 
 namespace {
@@ -41,7 +41,7 @@ std::vector<refserver::Customer> MixedCustomers()
     return {
         MakeCustomer("Anderson", "Paul"),
         MakeCustomer("  Olsen", "Karl", "CD By Mail "), // leading blanks, CD with a trailing blank
-        MakeCustomer("de Vries", "Anna", "cd by mail"),  // lower-case name; CD in the wrong case
+        MakeCustomer("de Vries", "Anna", "cd by mail"), // lower-case name; CD in the wrong case
         MakeCustomer("", "Nobody"),
         MakeCustomer("Dahl", "Eva", "CD By Mail"),
         MakeCustomer("Olsen", "Dormant", "CD By Mail", -1),
@@ -55,15 +55,16 @@ TEST(MainWindowTest, StartUpLoadsListStatisticsAndCallsInOrder)
     fixture.start();
     TForm1& form = fixture.form();
 
-    EXPECT_EQ(fixture.requests(),
-              (QStringList{u"/manage/datapile.php"_s, u"/quickstats.php"_s, u"/manage/callpile.php"_s}));
+    EXPECT_EQ(fixture.requests(), (QStringList{u"/manage/datapile.php"_s, u"/quickstats.php"_s,
+                                               u"/manage/callpile.php"_s}));
     EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
     // The table holds the active list in the server's order, the list all of it.
     EXPECT_EQ(form.Customers.CustomerCount(), 5);
     EXPECT_EQ(Captions(form), (QStringList{u", Nobody"_s, u"Olsen, Karl"_s, u"Anderson, Paul"_s,
                                            u"Dahl, Eva"_s, u"de Vries, Anna"_s}));
-    EXPECT_EQ(form.StatusText->text(),
-              u"5 Registered Customers   |   5 current, 0 expired, 1 dormant customers; 1 calls logged");
+    EXPECT_EQ(
+        form.StatusText->text(),
+        u"5 Registered Customers   |   5 current, 0 expired, 1 dormant customers; 1 calls logged");
     EXPECT_EQ(form.SelectedPosition(), 0);
     EXPECT_FALSE(form.Panel6->isVisible());
     EXPECT_EQ(form.Calls.CallCount(), 1);
@@ -87,7 +88,7 @@ TEST(MainWindowTest, LetterAndCdFiltersUseTrimmedNamesExactly)
     } cases[] = {
         {0, u"O"_s, {u"Olsen, Karl"_s}},
         {0, u"D"_s, {u"Dahl, Eva"_s}}, // "de Vries" only under ALL
-        {0, u"N"_s, {}},                // an empty last name only under ALL
+        {0, u"N"_s, {}},               // an empty last name only under ALL
         {2, u"ALL"_s, {u"Olsen, Karl"_s, u"Dahl, Eva"_s}},
         {2, u"D"_s, {u"Dahl, Eva"_s}},
         {1, u"O"_s, {u"Olsen, Dormant"_s}},
@@ -161,9 +162,12 @@ TEST(MainWindowTest, ProgressWindowFollowsTheTransfer)
 {
     // A list of exactly 5000 bytes arriving in pieces of 2000, 2000 and 1000.
     const std::string body = "0<br>" + std::string(4995, ' ');
-    const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 5000\r\n\r\n";
+    const std::string head =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 5000\r\n\r\n";
     scripted::ScriptedServer server({
-        {{{0, head + body.substr(0, 2000)}, {200, body.substr(2000, 2000)}, {200, body.substr(4000)}}},
+        {{{0, head + body.substr(0, 2000)},
+          {200, body.substr(2000, 2000)},
+          {200, body.substr(4000)}}},
         scripted::Answer("HTTP/1.1 200 OK", {}, "stats"),
         scripted::Answer("HTTP/1.1 200 OK", {}, "0<br>"),
     });
@@ -276,9 +280,9 @@ TEST(MainWindowTest, TabFromTheFindBoxReachesTheUnseenCloseButton)
     form.Edit1->setFocus();
     ASSERT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form.Edit1));
 
-    QWidget* const order[] = {form.BitBtn1,     form.BitBtn2,     form.TabControl1,
+    QWidget* const order[] = {form.BitBtn1,         form.BitBtn2,     form.TabControl1,
                               form.ButtonGradient1, form.TabControl2, form.TabControl3,
-                              form.ListView1,   form.Edit1};
+                              form.ListView1,       form.Edit1};
     for (QWidget* next : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();

@@ -121,8 +121,8 @@ QStringList Captions(TForm1& form)
 QStringList Controls(const TForm2& d)
 {
     QStringList out;
-    for (const QLineEdit* e : {d.txtLN, d.txtFN, d.txtBN, d.txtAD, d.txtCY, d.txtST, d.txtZP,
-                               d.txtP1, d.txtP2, d.txtEM})
+    for (const QLineEdit* e :
+         {d.txtLN, d.txtFN, d.txtBN, d.txtAD, d.txtCY, d.txtST, d.txtZP, d.txtP1, d.txtP2, d.txtEM})
         out << e->text();
     for (const QComboBox* c : {d.cboHO, d.cboDV, d.cboPM})
         out << QString::number(c->currentIndex()) + u':' + c->currentText();
@@ -161,45 +161,96 @@ TEST(CustomerEditTest, FirstUseShowsDefaultsEditLoadsTheRowAndAddKeepsIt)
     TForm2& d = *fixture.windows->Form2;
     fixture.clearRequests();
 
-    const QStringList blank = {u""_s, u""_s, u""_s, u""_s, u""_s, u""_s, u""_s, u""_s, u""_s,
-                               u""_s, u"0:Web Search"_s, u"0:Internet Download"_s, u"0:Unlimited"_s,
-                               u""_s, u""_s, EmptyDate, EmptyDate, EmptyDate, EmptyDate,
+    const QStringList blank = {u""_s,
+                               u""_s,
+                               u""_s,
+                               u""_s,
+                               u""_s,
+                               u""_s,
+                               u""_s,
+                               u""_s,
+                               u""_s,
+                               u""_s,
+                               u"0:Web Search"_s,
+                               u"0:Internet Download"_s,
+                               u"0:Unlimited"_s,
+                               u""_s,
+                               u""_s,
+                               EmptyDate,
+                               EmptyDate,
+                               EmptyDate,
+                               EmptyDate,
                                u"unchecked"_s};
-    ASSERT_TRUE(WhileShown(d, [&] { form.SpeedButton1->click(); }, [&] {
-        EXPECT_EQ(d.windowTitle(), u"Customer Data Edit");
-        EXPECT_EQ(d.Tag, 0);
-        EXPECT_EQ(Items(d.cboHO), (QStringList{u"Web Search"_s, u"Farm Show Display"_s,
-                                               u"Magazine Ad"_s, u"Postcard"_s,
-                                               u"Radio Commercial"_s, u"Word Of Mouth"_s}));
-        EXPECT_EQ(Items(d.cboDV), (QStringList{u"Internet Download"_s, u"CD By Mail"_s}));
-        EXPECT_EQ(Items(d.cboPM), (QStringList{u"Unlimited"_s, u"Starter (Receipts)"_s}));
-        EXPECT_EQ(Controls(d), blank);
-        EXPECT_EQ(d.RequestFields(0),
-                  (QStringList{u"ID=0"_s, u"txtLN="_s, u"txtFN="_s, u"txtBN="_s, u"txtAD="_s,
-                               u"txtCY="_s, u"txtST="_s, u"txtZP="_s, u"txtP1="_s, u"txtP2="_s,
-                               u"txtEM="_s, u"txtHO=Web Search"_s, u"txtDV=Internet Download"_s,
-                               u"txtPM=Unlimited"_s, u"txtSN="_s, u"txtPK="_s,
-                               u"txtBD=  /  /    "_s, u"txtDD=  /  /    "_s, u"txtPD=  /  /    "_s,
-                               u"txtANI=  /  /    "_s, u"txtACT=0"_s}));
-        d.ButtonGradient2->click();
-    }));
+    ASSERT_TRUE(WhileShown(
+        d, [&] { form.SpeedButton1->click(); },
+        [&] {
+            EXPECT_EQ(d.windowTitle(), u"Customer Data Edit");
+            EXPECT_EQ(d.Tag, 0);
+            EXPECT_EQ(Items(d.cboHO),
+                      (QStringList{u"Web Search"_s, u"Farm Show Display"_s, u"Magazine Ad"_s,
+                                   u"Postcard"_s, u"Radio Commercial"_s, u"Word Of Mouth"_s}));
+            EXPECT_EQ(Items(d.cboDV), (QStringList{u"Internet Download"_s, u"CD By Mail"_s}));
+            EXPECT_EQ(Items(d.cboPM), (QStringList{u"Unlimited"_s, u"Starter (Receipts)"_s}));
+            EXPECT_EQ(Controls(d), blank);
+            EXPECT_EQ(d.RequestFields(0), (QStringList{u"ID=0"_s,
+                                                       u"txtLN="_s,
+                                                       u"txtFN="_s,
+                                                       u"txtBN="_s,
+                                                       u"txtAD="_s,
+                                                       u"txtCY="_s,
+                                                       u"txtST="_s,
+                                                       u"txtZP="_s,
+                                                       u"txtP1="_s,
+                                                       u"txtP2="_s,
+                                                       u"txtEM="_s,
+                                                       u"txtHO=Web Search"_s,
+                                                       u"txtDV=Internet Download"_s,
+                                                       u"txtPM=Unlimited"_s,
+                                                       u"txtSN="_s,
+                                                       u"txtPK="_s,
+                                                       u"txtBD=  /  /    "_s,
+                                                       u"txtDD=  /  /    "_s,
+                                                       u"txtPD=  /  /    "_s,
+                                                       u"txtANI=  /  /    "_s,
+                                                       u"txtACT=0"_s}));
+            d.ButtonGradient2->click();
+        }));
 
-    const QStringList baker = {u"Baker "_s, u"Bo"_s, u"Baker  Farms"_s, u"1 Main St"_s, u"Dover"_s,
-                               u"DE"_s, u"19901"_s, u"3025550100"_s, u""_s, u"x@example.com"_s,
-                               u"3:Postcard"_s, u"0:Internet Download"_s,
-                               u"1:Starter (Receipts)"_s, u"0042"_s, u" TLR-0042 "_s, EmptyDate,
-                               u"01/15/2027"_s, u"01/10/2026"_s, u"01/15/2026"_s, u"checked"_s};
+    const QStringList baker = {u"Baker "_s,
+                               u"Bo"_s,
+                               u"Baker  Farms"_s,
+                               u"1 Main St"_s,
+                               u"Dover"_s,
+                               u"DE"_s,
+                               u"19901"_s,
+                               u"3025550100"_s,
+                               u""_s,
+                               u"x@example.com"_s,
+                               u"3:Postcard"_s,
+                               u"0:Internet Download"_s,
+                               u"1:Starter (Receipts)"_s,
+                               u"0042"_s,
+                               u" TLR-0042 "_s,
+                               EmptyDate,
+                               u"01/15/2027"_s,
+                               u"01/10/2026"_s,
+                               u"01/15/2026"_s,
+                               u"checked"_s};
     form.SelectPosition(1);
-    ASSERT_TRUE(WhileShown(d, [&] { form.SpeedButton2->click(); }, [&] {
-        EXPECT_EQ(d.Tag, 1);
-        EXPECT_EQ(Controls(d), baker);
-    }));
+    ASSERT_TRUE(WhileShown(
+        d, [&] { form.SpeedButton2->click(); },
+        [&] {
+            EXPECT_EQ(d.Tag, 1);
+            EXPECT_EQ(Controls(d), baker);
+        }));
     // Nothing clears the controls: a new customer starts from the last one.
     form.SelectPosition(0);
-    ASSERT_TRUE(WhileShown(d, [&] { form.SpeedButton1->click(); }, [&] {
-        EXPECT_EQ(d.Tag, 0);
-        EXPECT_EQ(Controls(d), baker);
-    }));
+    ASSERT_TRUE(WhileShown(
+        d, [&] { form.SpeedButton1->click(); },
+        [&] {
+            EXPECT_EQ(d.Tag, 0);
+            EXPECT_EQ(Controls(d), baker);
+        }));
     EXPECT_TRUE(fixture.requests().isEmpty()) << fixture.requests().join(u' ').toStdString();
 }
 
@@ -222,20 +273,18 @@ TEST(CustomerEditTest, EditNeedsASelectionAndOpensOnADoubleClick)
         QTest::mouseDClick(viewport, Qt::LeftButton, {}, entry.center());
         QTest::mouseRelease(viewport, Qt::LeftButton, {}, entry.center());
     };
-    ASSERT_TRUE(WhileShown(
-        d, doubleClick,
-        [&] {
-            EXPECT_EQ(d.Tag, 1);
-            EXPECT_EQ(d.txtLN->text(), u"Carter");
-            d.ButtonGradient2->click();
-        }));
+    ASSERT_TRUE(WhileShown(d, doubleClick, [&] {
+        EXPECT_EQ(d.Tag, 1);
+        EXPECT_EQ(d.txtLN->text(), u"Carter");
+        d.ButtonGradient2->click();
+    }));
     EXPECT_TRUE(fixture.requests().isEmpty()) << fixture.requests().join(u' ').toStdString();
 }
 
 TEST(CustomerEditTest, SavedEditStoresEveryFieldAndKeepsThePosition)
 {
-    GuiFixture fixture({MakeCustomer("Adams", "Al"), MakeCustomer("Baker", "Bo"),
-                        MakeCustomer("Carter", "Cy")});
+    GuiFixture fixture(
+        {MakeCustomer("Adams", "Al"), MakeCustomer("Baker", "Bo"), MakeCustomer("Carter", "Cy")});
     fixture.start();
     TForm1& form = fixture.form();
     TForm2& d = *fixture.windows->Form2;
@@ -243,18 +292,20 @@ TEST(CustomerEditTest, SavedEditStoresEveryFieldAndKeepsThePosition)
     form.SelectPosition(1);
     fixture.clearRequests();
 
-    ASSERT_TRUE(WhileShown(d, [&] { form.SpeedButton2->click(); }, [&] {
-        d.txtFN->setText(u"Beatrix"_s);
-        d.txtEM->setText(u"b&b=1+2 %x@example.com"_s); // characters the form encoding escapes
-        d.cboHO->setCurrentIndex(4);
-        d.cboDV->setCurrentIndex(1);
-        d.cboPM->setCurrentIndex(1);
-        d.ceDD->setText(QString());
-        d.cePD->setText(u"02/29/2028"_s);
-        d.cbACT->setChecked(false);
-        d.ButtonGradient1->click();
-        EXPECT_FALSE(d.isVisible());
-    }));
+    ASSERT_TRUE(WhileShown(
+        d, [&] { form.SpeedButton2->click(); },
+        [&] {
+            d.txtFN->setText(u"Beatrix"_s);
+            d.txtEM->setText(u"b&b=1+2 %x@example.com"_s); // characters the form encoding escapes
+            d.cboHO->setCurrentIndex(4);
+            d.cboDV->setCurrentIndex(1);
+            d.cboPM->setCurrentIndex(1);
+            d.ceDD->setText(QString());
+            d.cePD->setText(u"02/29/2028"_s);
+            d.cbACT->setChecked(false);
+            d.ButtonGradient1->click();
+            EXPECT_FALSE(d.isVisible());
+        }));
     EXPECT_EQ(d.result(), TForm2::ResultSaved);
     EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
 
@@ -320,16 +371,18 @@ TEST(CustomerEditTest, UnchangedSaveSendsTheChoicesAsShownAndClampsThePosition)
         form.SelectPosition(c.position);
         refserver::Customer expected = Stored(fixture.store(), c.ln);
         fixture.clearRequests();
-        ASSERT_TRUE(WhileShown(d, [&] { form.SpeedButton2->click(); }, [&] {
-            EXPECT_EQ(QString::number(d.cboDV->currentIndex()) + u':' + d.cboDV->currentText(),
-                      c.dvShown);
-            EXPECT_EQ(d.cbACT->isChecked(), c.actShown);
-            EXPECT_EQ(d.RequestFields(std::int32_t(expected.id)).value(20),
-                      c.actShown ? u"txtACT=1"_s : u"txtACT=0"_s);
-            if (!c.goneMeanwhile.empty())
-                fixture.store().moveToDormant(Stored(fixture.store(), c.goneMeanwhile).id);
-            d.ButtonGradient1->click();
-        }));
+        ASSERT_TRUE(WhileShown(
+            d, [&] { form.SpeedButton2->click(); },
+            [&] {
+                EXPECT_EQ(QString::number(d.cboDV->currentIndex()) + u':' + d.cboDV->currentText(),
+                          c.dvShown);
+                EXPECT_EQ(d.cbACT->isChecked(), c.actShown);
+                EXPECT_EQ(d.RequestFields(std::int32_t(expected.id)).value(20),
+                          c.actShown ? u"txtACT=1"_s : u"txtACT=0"_s);
+                if (!c.goneMeanwhile.empty())
+                    fixture.store().moveToDormant(Stored(fixture.store(), c.goneMeanwhile).id);
+                d.ButtonGradient1->click();
+            }));
         EXPECT_EQ(fixture.requests().value(0), u"/manage/modify.php");
         expected.ho = c.hoStored;
         expected.dv = c.dvStored;
@@ -350,17 +403,19 @@ TEST(CustomerEditTest, AddWithoutSelectionStoresTheCustomerAndListsIt)
     form.ListView1->selectionModel()->clearSelection();
     fixture.clearRequests();
 
-    ASSERT_TRUE(WhileShown(d, [&] { form.SpeedButton1->click(); }, [&] {
-        d.txtLN->setText(u"Zeller"_s);
-        d.txtFN->setText(u"Zoe"_s);
-        d.txtST->setText(u"KS"_s);
-        d.txtSN->setText(u"0077"_s);
-        d.cboHO->setCurrentIndex(5);
-        d.cboDV->setCurrentIndex(1);
-        d.ceBD->setText(u"03/01/2026"_s);
-        d.cbACT->setChecked(true);
-        d.ButtonGradient1->click();
-    }));
+    ASSERT_TRUE(WhileShown(
+        d, [&] { form.SpeedButton1->click(); },
+        [&] {
+            d.txtLN->setText(u"Zeller"_s);
+            d.txtFN->setText(u"Zoe"_s);
+            d.txtST->setText(u"KS"_s);
+            d.txtSN->setText(u"0077"_s);
+            d.cboHO->setCurrentIndex(5);
+            d.cboDV->setCurrentIndex(1);
+            d.ceBD->setText(u"03/01/2026"_s);
+            d.cbACT->setChecked(true);
+            d.ButtonGradient1->click();
+        }));
     EXPECT_EQ(d.result(), TForm2::ResultSaved);
     EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
     EXPECT_EQ(fixture.requests().value(0), u"/manage/newguy.php");
@@ -378,7 +433,8 @@ TEST(CustomerEditTest, AddWithoutSelectionStoresTheCustomerAndListsIt)
     expected.bd = "2026-03-01";
     expected.act = 1;
     EXPECT_EQ(Describe(Stored(fixture.store(), "Zeller")), Describe(expected));
-    EXPECT_TRUE(Captions(form).contains(u"Zeller, Zoe"_s)) << Captions(form).join(u'|').toStdString();
+    EXPECT_TRUE(Captions(form).contains(u"Zeller, Zoe"_s))
+        << Captions(form).join(u'|').toStdString();
 }
 
 TEST(CustomerEditTest, CancelInAnyWaySendsNothing)
@@ -397,11 +453,13 @@ TEST(CustomerEditTest, CancelInAnyWaySendsNothing)
     for (const auto& [name, cancel] : ways) {
         SCOPED_TRACE(name);
         fixture.clearRequests();
-        ASSERT_TRUE(WhileShown(d, [&] { form.SpeedButton2->click(); }, [&] {
-            d.txtFN->setText(u"Changed"_s);
-            cancel();
-            EXPECT_FALSE(d.isVisible());
-        }));
+        ASSERT_TRUE(WhileShown(
+            d, [&] { form.SpeedButton2->click(); },
+            [&] {
+                d.txtFN->setText(u"Changed"_s);
+                cancel();
+                EXPECT_FALSE(d.isVisible());
+            }));
         EXPECT_EQ(d.result(), TForm2::ResultCancelled);
         EXPECT_TRUE(fixture.requests().isEmpty()) << fixture.requests().join(u' ').toStdString();
     }
@@ -431,18 +489,21 @@ TEST(CustomerEditTest, TerminatorCharactersAreRefusedBeforeSending)
         SCOPED_TRACE(c.value.toStdString());
         fixture.errorBoxes.clear();
         fixture.clearRequests();
-        ASSERT_TRUE(WhileShown(d, [&] { c.opener->click(); }, [&] {
-            c.field->setText(c.value);
-            d.ButtonGradient1->click();
-            EXPECT_TRUE(d.isVisible());
-            EXPECT_EQ(c.field->text(), c.value);
-        }));
+        ASSERT_TRUE(WhileShown(
+            d, [&] { c.opener->click(); },
+            [&] {
+                c.field->setText(c.value);
+                d.ButtonGradient1->click();
+                EXPECT_TRUE(d.isVisible());
+                EXPECT_EQ(c.field->text(), c.value);
+            }));
         EXPECT_EQ(fixture.errorBoxes.size(), 1);
         errors << fixture.errorBoxes.value(0);
         EXPECT_TRUE(fixture.requests().isEmpty()) << fixture.requests().join(u' ').toStdString();
     }
     // Each box names its own field.
-    EXPECT_EQ(QSet<QString>(errors.begin(), errors.end()).size(), 3) << errors.join(u'\n').toStdString();
+    EXPECT_EQ(QSet<QString>(errors.begin(), errors.end()).size(), 3)
+        << errors.join(u'\n').toStdString();
     EXPECT_EQ(Snapshot(fixture.store()), before);
 }
 
@@ -465,10 +526,12 @@ TEST(CustomerEditTest, FailedReloadAfterASavedEditStillEndsTheDialog)
     ASSERT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
     ASSERT_EQ(form.SelectedPosition(), 0);
 
-    ASSERT_TRUE(WhileShown(d, [&] { form.SpeedButton2->click(); }, [&] {
-        d.ButtonGradient1->click();
-        EXPECT_FALSE(d.isVisible());
-    }));
+    ASSERT_TRUE(WhileShown(
+        d, [&] { form.SpeedButton2->click(); },
+        [&] {
+            d.ButtonGradient1->click();
+            EXPECT_FALSE(d.isVisible());
+        }));
     ASSERT_EQ(fixture.errorBoxes.size(), 1);
     EXPECT_TRUE(fixture.errorBoxes[0].contains(u"500"_s)) << fixture.errorBoxes[0].toStdString();
     const auto requests = server.waitForRequests(5);
@@ -513,8 +576,8 @@ TEST(CustomerEditTest, SaveShowsTheDialogsOwnProgress)
     progress.Label2->setText(u"stale"_s);
     progress.ProgressBar1->setRange(0, 1000000);
     progress.ProgressBar1->setValue(0);
-    ASSERT_TRUE(WhileShown(d, [&] { form.SpeedButton2->click(); },
-                           [&] { d.ButtonGradient1->click(); }));
+    ASSERT_TRUE(WhileShown(
+        d, [&] { form.SpeedButton2->click(); }, [&] { d.ButtonGradient1->click(); }));
     ASSERT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
 
     ASSERT_TRUE(atBegin.has_value());
@@ -538,40 +601,42 @@ TEST(CustomerEditTest, TextFieldsHighlightFocusEnterMovesOnAndSerialTakesFourDig
     TForm2& d = *fixture.windows->Form2;
     fixture.clearRequests();
 
-    ASSERT_TRUE(WhileShown(d, [&] { form.SpeedButton1->click(); }, [&] {
-        ASSERT_TRUE(d.isActiveWindow());
-        const QColor yellow(255, 255, 0);
-        const QColor white(255, 255, 255);
-        QLineEdit* previous = nullptr;
-        for (QLineEdit* field : {d.txtLN, d.txtFN, d.txtBN, d.txtAD, d.txtCY, d.txtST, d.txtZP,
-                                 d.txtP1, d.txtP2, d.txtEM, d.txtSN, d.txtPK}) {
-            SCOPED_TRACE(field->objectName().toStdString());
-            field->setFocus();
-            EXPECT_EQ(field->palette().color(QPalette::Base), yellow);
-            if (previous) {
-                EXPECT_EQ(previous->palette().color(QPalette::Base), white);
+    ASSERT_TRUE(WhileShown(
+        d, [&] { form.SpeedButton1->click(); },
+        [&] {
+            ASSERT_TRUE(d.isActiveWindow());
+            const QColor yellow(255, 255, 0);
+            const QColor white(255, 255, 255);
+            QLineEdit* previous = nullptr;
+            for (QLineEdit* field : {d.txtLN, d.txtFN, d.txtBN, d.txtAD, d.txtCY, d.txtST, d.txtZP,
+                                     d.txtP1, d.txtP2, d.txtEM, d.txtSN, d.txtPK}) {
+                SCOPED_TRACE(field->objectName().toStdString());
+                field->setFocus();
+                EXPECT_EQ(field->palette().color(QPalette::Base), yellow);
+                if (previous) {
+                    EXPECT_EQ(previous->palette().color(QPalette::Base), white);
+                }
+                previous = field;
             }
-            previous = field;
-        }
 
-        d.txtLN->setFocus();
-        QTest::keyClick(d.txtLN, Qt::Key_Return);
-        EXPECT_EQ(QApplication::focusWidget(), d.txtFN);
-        QTest::keyClick(d.txtFN, Qt::Key_Return);
-        EXPECT_EQ(QApplication::focusWidget(), d.txtBN);
+            d.txtLN->setFocus();
+            QTest::keyClick(d.txtLN, Qt::Key_Return);
+            EXPECT_EQ(QApplication::focusWidget(), d.txtFN);
+            QTest::keyClick(d.txtFN, Qt::Key_Return);
+            EXPECT_EQ(QApplication::focusWidget(), d.txtBN);
 
-        const std::pair<QString, QString> serials[] = {{u"12a345"_s, u"1234"_s},
-                                                       {u"x9-8 "_s, u"98"_s}};
-        for (const auto& [typed, kept] : serials) {
-            d.txtSN->clear();
-            d.txtSN->setFocus();
-            QTest::keyClicks(d.txtSN, typed);
-            EXPECT_EQ(d.txtSN->text(), kept) << typed.toStdString();
-        }
-        // Enter moved the focus and saved nothing.
-        EXPECT_TRUE(d.isVisible());
-        d.ButtonGradient2->click();
-    }));
+            const std::pair<QString, QString> serials[] = {{u"12a345"_s, u"1234"_s},
+                                                           {u"x9-8 "_s, u"98"_s}};
+            for (const auto& [typed, kept] : serials) {
+                d.txtSN->clear();
+                d.txtSN->setFocus();
+                QTest::keyClicks(d.txtSN, typed);
+                EXPECT_EQ(d.txtSN->text(), kept) << typed.toStdString();
+            }
+            // Enter moved the focus and saved nothing.
+            EXPECT_TRUE(d.isVisible());
+            d.ButtonGradient2->click();
+        }));
     EXPECT_TRUE(fixture.requests().isEmpty()) << fixture.requests().join(u' ').toStdString();
 }
 
@@ -598,26 +663,28 @@ TEST(CallRecordTest, SaveCallPostsTheFieldsShowsTheReplyAndAddsTheLastTab)
     ASSERT_EQ(form.TabControl1->count(), 1);
     fixture.clearRequests();
 
-    ASSERT_TRUE(WhileShown(d, [&] { form.SpeedButton9->click(); }, [&] {
-        EXPECT_EQ(d.windowTitle(), u"Tillora Call Record");
-        EXPECT_EQ(d.Tag, baker);
-        EXPECT_EQ(Items(d.ComboBox1), handlers);
-        EXPECT_EQ(d.ComboBox1->currentIndex(), 0);
-        EXPECT_TRUE(d.RadioButton1->isChecked());
-        EXPECT_EQ(d.RadioButton1->text(), u"Incoming Call");
-        EXPECT_EQ(d.RadioButton2->text(), u"Outgoing Call");
-        EXPECT_EQ(d.Button1->text(), u"Cancel");
-        EXPECT_EQ(d.Button2->text(), u"Save Call");
-        d.ComboBox1->setCurrentIndex(2);
-        d.RadioButton2->setChecked(true);
-        d.Memo1->setPlainText(u"Line one\nLine two & 50% more"_s);
-        EXPECT_EQ(d.RequestFields(),
-                  (QStringList{u"ID="_s + QString::number(baker), u"direction=Outgoing"_s,
-                               u"Handler="_s + handlers[2],
-                               u"textarea=Line one\r\nLine two & 50% more"_s}));
-        d.Button2->click();
-        EXPECT_FALSE(d.isVisible());
-    }));
+    ASSERT_TRUE(WhileShown(
+        d, [&] { form.SpeedButton9->click(); },
+        [&] {
+            EXPECT_EQ(d.windowTitle(), u"Tillora Call Record");
+            EXPECT_EQ(d.Tag, baker);
+            EXPECT_EQ(Items(d.ComboBox1), handlers);
+            EXPECT_EQ(d.ComboBox1->currentIndex(), 0);
+            EXPECT_TRUE(d.RadioButton1->isChecked());
+            EXPECT_EQ(d.RadioButton1->text(), u"Incoming Call");
+            EXPECT_EQ(d.RadioButton2->text(), u"Outgoing Call");
+            EXPECT_EQ(d.Button1->text(), u"Cancel");
+            EXPECT_EQ(d.Button2->text(), u"Save Call");
+            d.ComboBox1->setCurrentIndex(2);
+            d.RadioButton2->setChecked(true);
+            d.Memo1->setPlainText(u"Line one\nLine two & 50% more"_s);
+            EXPECT_EQ(d.RequestFields(),
+                      (QStringList{u"ID="_s + QString::number(baker), u"direction=Outgoing"_s,
+                                   u"Handler="_s + handlers[2],
+                                   u"textarea=Line one\r\nLine two & 50% more"_s}));
+            d.Button2->click();
+            EXPECT_FALSE(d.isVisible());
+        }));
     EXPECT_EQ(d.result(), TForm4::ResultOk);
     EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
     EXPECT_EQ(fixture.requests(),
@@ -629,16 +696,17 @@ TEST(CallRecordTest, SaveCallPostsTheFieldsShowsTheReplyAndAddsTheLastTab)
     EXPECT_EQ(saved.direction, "Outgoing");
     EXPECT_EQ(saved.handler, handlers[2].toStdString());
     EXPECT_EQ(saved.text, "Line one\r\nLine two & 50% more");
-    EXPECT_EQ(fixture.otherBoxes,
-              QStringList{QString::fromStdString("Call saved for customer " + std::to_string(baker) +
-                                                 " on " + saved.date + " at " + saved.time + ".")});
+    EXPECT_EQ(fixture.otherBoxes, QStringList{QString::fromStdString(
+                                      "Call saved for customer " + std::to_string(baker) + " on " +
+                                      saved.date + " at " + saved.time + ".")});
 
     // The strip of the same customer now ends with the new call.
     EXPECT_EQ(form.SelectedPosition(), 1);
     ASSERT_EQ(form.TabControl1->count(), 2);
     EXPECT_EQ(form.TabControl1->currentIndex(), 1);
     const QString date = QString::fromStdString(saved.date);
-    EXPECT_EQ(form.TabControl1->tabText(1), date.mid(5, 2) + u'/' + date.mid(8, 2) + u'/' + date.left(4));
+    EXPECT_EQ(form.TabControl1->tabText(1),
+              date.mid(5, 2) + u'/' + date.mid(8, 2) + u'/' + date.left(4));
     EXPECT_EQ(form.StripTags.value(1), handlers[2] + u" - Outgoing"_s);
     EXPECT_EQ(form.StripTexts.value(1), u"Line one\r\nLine two & 50% more");
     EXPECT_EQ(form.Calls.CallCount(), 3);
@@ -658,26 +726,30 @@ TEST(CallRecordTest, CancelSendsNothingAndTheControlsKeepTheirState)
     EXPECT_FALSE(WhileShown(d, [&] { form.SpeedButton9->click(); }));
 
     form.SelectPosition(0);
-    ASSERT_TRUE(WhileShown(d, [&] { form.SpeedButton9->click(); }, [&] {
-        d.ComboBox1->setCurrentIndex(3);
-        d.RadioButton2->setChecked(true);
-        d.Memo1->setFocus();
-        QTest::keyClicks(d.Memo1, u"a"_s);
-        QTest::keyClick(d.Memo1, Qt::Key_Tab);
-        QTest::keyClicks(d.Memo1, u"b"_s);
-        EXPECT_EQ(d.Memo1->toPlainText(), u"a\tb");
-        d.Button1->click();
-        EXPECT_FALSE(d.isVisible());
-    }));
+    ASSERT_TRUE(WhileShown(
+        d, [&] { form.SpeedButton9->click(); },
+        [&] {
+            d.ComboBox1->setCurrentIndex(3);
+            d.RadioButton2->setChecked(true);
+            d.Memo1->setFocus();
+            QTest::keyClicks(d.Memo1, u"a"_s);
+            QTest::keyClick(d.Memo1, Qt::Key_Tab);
+            QTest::keyClicks(d.Memo1, u"b"_s);
+            EXPECT_EQ(d.Memo1->toPlainText(), u"a\tb");
+            d.Button1->click();
+            EXPECT_FALSE(d.isVisible());
+        }));
     EXPECT_EQ(d.result(), TForm4::ResultCancel);
 
-    ASSERT_TRUE(WhileShown(d, [&] { form.SpeedButton9->click(); }, [&] {
-        EXPECT_EQ(d.ComboBox1->currentIndex(), 3);
-        EXPECT_TRUE(d.RadioButton2->isChecked());
-        EXPECT_EQ(d.Memo1->toPlainText(), u"a\tb");
-        d.close();
-        EXPECT_FALSE(d.isVisible());
-    }));
+    ASSERT_TRUE(WhileShown(
+        d, [&] { form.SpeedButton9->click(); },
+        [&] {
+            EXPECT_EQ(d.ComboBox1->currentIndex(), 3);
+            EXPECT_TRUE(d.RadioButton2->isChecked());
+            EXPECT_EQ(d.Memo1->toPlainText(), u"a\tb");
+            d.close();
+            EXPECT_FALSE(d.isVisible());
+        }));
     EXPECT_EQ(d.result(), TForm4::ResultCancel);
     EXPECT_TRUE(fixture.requests().isEmpty()) << fixture.requests().join(u' ').toStdString();
     EXPECT_TRUE(fixture.otherBoxes.isEmpty());
@@ -686,12 +758,12 @@ TEST(CallRecordTest, CancelSendsNothingAndTheControlsKeepTheirState)
 
 TEST(DormantMoveTest, NoKeepsTheCustomerYesMovesItAndDropsItsCalls)
 {
-    GuiFixture fixture({MakeCustomer("Adams", "Al"), MakeCustomer("Baker", "Bo"),
-                        MakeCustomer("Carter", "Cy")},
-                       {{0, 1, "Incoming", "Anna", "2026-03-01", "09:00:00", "A"},
-                        {0, 2, "Incoming", "Anna", "2026-03-02", "09:00:00", "B1"},
-                        {0, 2, "Outgoing", "Anna", "2026-03-03", "09:00:00", "B2"},
-                        {0, 3, "Incoming", "Anna", "2026-03-04", "09:00:00", "C"}});
+    GuiFixture fixture(
+        {MakeCustomer("Adams", "Al"), MakeCustomer("Baker", "Bo"), MakeCustomer("Carter", "Cy")},
+        {{0, 1, "Incoming", "Anna", "2026-03-01", "09:00:00", "A"},
+         {0, 2, "Incoming", "Anna", "2026-03-02", "09:00:00", "B1"},
+         {0, 2, "Outgoing", "Anna", "2026-03-03", "09:00:00", "B2"},
+         {0, 3, "Incoming", "Anna", "2026-03-04", "09:00:00", "C"}});
     fixture.start();
     TForm1& form = fixture.form();
     const std::int64_t baker = Stored(fixture.store(), "Baker").id;
@@ -717,10 +789,10 @@ TEST(DormantMoveTest, NoKeepsTheCustomerYesMovesItAndDropsItsCalls)
     form.ButtonGradient1->click();
     EXPECT_EQ(fixture.otherBoxes.value(0), question);
     EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
-    EXPECT_EQ(fixture.requests(),
-              (QStringList{u"/manage/dormantcontact.php?ID="_s + QString::number(baker),
-                           u"/manage/datapile.php"_s, u"/quickstats.php"_s,
-                           u"/manage/callpile.php"_s}));
+    EXPECT_EQ(
+        fixture.requests(),
+        (QStringList{u"/manage/dormantcontact.php?ID="_s + QString::number(baker),
+                     u"/manage/datapile.php"_s, u"/quickstats.php"_s, u"/manage/callpile.php"_s}));
     EXPECT_EQ(Captions(form), (QStringList{u"Adams, Al"_s, u"Carter, Cy"_s}));
     EXPECT_EQ(form.SelectedPosition(), 0);
     EXPECT_EQ(form.Label3->text(), u"Client Detail Data Sheet - Al Adams");

@@ -124,8 +124,7 @@ TEST(ReferenceServerTest, AddedCustomersComeBackFieldForFieldInNameOrder)
 {
     ServerFixture server;
     HttpClient client;
-    client.Post(server.address(u"/manage/newguy.php"),
-                CustomerFields(u"99"_s, u"Zoë"_s, u"Ann"_s));
+    client.Post(server.address(u"/manage/newguy.php"), CustomerFields(u"99"_s, u"Zoë"_s, u"Ann"_s));
     client.Post(server.address(u"/manage/newguy.php"),
                 CustomerFields(u"99"_s, u"van Dijk"_s, u"Piet"_s));
     client.Post(server.address(u"/manage/newguy.php"),
@@ -183,10 +182,10 @@ TEST(ReferenceServerTest, ModifyCallsAndDormantMove)
     EXPECT_EQ(table.ACT(0), 0); // expired customers stay on the active list
 
     HttpClient callClient;
-    const QString reply = callClient.Post(
-        server.address(u"/manage/savecall.php"),
-        {u"ID="_s + beta, u"direction=Outgoing"_s, u"Handler=Carol"_s,
-         u"textarea=Called back & fixed.\r\n\tPrinter works."_s});
+    const QString reply =
+        callClient.Post(server.address(u"/manage/savecall.php"),
+                        {u"ID="_s + beta, u"direction=Outgoing"_s, u"Handler=Carol"_s,
+                         u"textarea=Called back & fixed.\r\n\tPrinter works."_s});
     EXPECT_TRUE(reply.startsWith(u"Call saved")) << reply.toStdString();
     callClient.Post(server.address(u"/manage/savecall.php"),
                     {u"ID="_s + alpha, u"direction=Incoming"_s, u"Handler=Anna"_s, u"textarea="_s});
@@ -215,9 +214,9 @@ TEST(ReferenceServerTest, ModifyCallsAndDormantMove)
     EXPECT_EQ(calls.CallTag2(0), u"Anna");
 
     // Editing a dormant customer with the box unticked keeps it dormant.
-    client.Post(server.address(u"/manage/modify.php"), CustomerFields(beta, u"Beta"_s, u"B"_s)
-                                                            .replaceInStrings(u"txtACT=1"_s,
-                                                                              u"txtACT=0"_s));
+    client.Post(
+        server.address(u"/manage/modify.php"),
+        CustomerFields(beta, u"Beta"_s, u"B"_s).replaceInStrings(u"txtACT=1"_s, u"txtACT=0"_s));
     EXPECT_EQ(LoadDormant(client, server).CustomerCount(), 1);
 
     const QString stats = client.Post(server.address(u"/quickstats.php"), {});
@@ -258,10 +257,14 @@ TEST(ReferenceServerTest, BadInputIsRefusedAndNothingIsStored)
         {"non-numeric ID", u"/manage/modify.php", CustomerFields(u"7x"_s, u"N"_s, u"N"_s), 400},
         {"unknown ID", u"/manage/modify.php", CustomerFields(u"123456"_s, u"N"_s, u"N"_s), 404},
         {"oversized body", u"/manage/newguy.php", huge, 413},
-        {"call for nobody", u"/manage/savecall.php",
-         {u"ID=424242"_s, u"direction=Incoming"_s, u"Handler=Anna"_s, u"textarea=x"_s}, 404},
-        {"call without text", u"/manage/savecall.php",
-         {u"ID="_s + id, u"direction=Incoming"_s, u"Handler=Anna"_s}, 400},
+        {"call for nobody",
+         u"/manage/savecall.php",
+         {u"ID=424242"_s, u"direction=Incoming"_s, u"Handler=Anna"_s, u"textarea=x"_s},
+         404},
+        {"call without text",
+         u"/manage/savecall.php",
+         {u"ID="_s + id, u"direction=Incoming"_s, u"Handler=Anna"_s},
+         400},
         {"dormant move of nobody", u"/manage/dormantcontact.php?ID=424242", {}, 404},
         {"dormant move without number", u"/manage/dormantcontact.php?ID=abc", {}, 400},
     };
@@ -321,7 +324,8 @@ TEST(ReferenceServerTest, ConcurrentClientsLoseNothing)
     constexpr int Requests = 200;
     {
         HttpClient setup;
-        setup.Post(server.address(u"/manage/newguy.php"), CustomerFields(u"0"_s, u"Base"_s, u"B"_s));
+        setup.Post(server.address(u"/manage/newguy.php"),
+                   CustomerFields(u"0"_s, u"Base"_s, u"B"_s));
     }
     const QString baseId = [&] {
         HttpClient c;
@@ -343,8 +347,8 @@ TEST(ReferenceServerTest, ConcurrentClientsLoseNothing)
                         break;
                     case 1:
                         client.Post(server.address(u"/manage/savecall.php"),
-                                    {u"ID="_s + baseId, u"direction=Incoming"_s,
-                                     u"Handler=Anna"_s, u"textarea=%1/%2"_s.arg(t).arg(i)});
+                                    {u"ID="_s + baseId, u"direction=Incoming"_s, u"Handler=Anna"_s,
+                                     u"textarea=%1/%2"_s.arg(t).arg(i)});
                         break;
                     case 2:
                         LoadActive(client, server);
@@ -375,7 +379,8 @@ TEST(ReferenceServerTest, DataSurviveARestart)
     {
         ServerFixture server(ServerFixture::quietConfig(), path);
         HttpClient client;
-        client.Post(server.address(u"/manage/newguy.php"), CustomerFields(u"0"_s, u"Kept"_s, u"K"_s));
+        client.Post(server.address(u"/manage/newguy.php"),
+                    CustomerFields(u"0"_s, u"Kept"_s, u"K"_s));
         before = client.Post(server.address(u"/manage/datapile.php"), {});
     }
     ServerFixture again(ServerFixture::quietConfig(), path);
@@ -402,10 +407,14 @@ TEST(ReferenceServerTest, OptionsAndBusyPort)
     EXPECT_TRUE(o.latin1);
     EXPECT_EQ(o.generate, std::make_pair(10L, 20L));
 
-    for (const std::vector<const char*>& bad :
-         {std::vector<const char*>{"--bogus"}, {"--listen", "8080"}, {"--listen", "x:99999"},
-          {"--auth", "nopassword"}, {"--generate", "5"}, {"--generate", "0,3"}, {"--db"},
-          {"--demo", "--generate", "1,1"}}) {
+    for (const std::vector<const char*>& bad : {std::vector<const char*>{"--bogus"},
+                                                {"--listen", "8080"},
+                                                {"--listen", "x:99999"},
+                                                {"--auth", "nopassword"},
+                                                {"--generate", "5"},
+                                                {"--generate", "0,3"},
+                                                {"--db"},
+                                                {"--demo", "--generate", "1,1"}}) {
         EXPECT_TRUE(std::holds_alternative<std::string>(parse(bad))) << bad[0];
     }
 

@@ -2,21 +2,21 @@
 // printed page (read back from a PDF), the preview's commands, and the main
 // window's button.
 
-#include "list_text.h"
-#include "poppler.h"
 #include "data_sheet.h"
 #include "data_sheet_layout.h"
 #include "errors.h"
 #include "gui_fixture.h"
+#include "list_text.h"
 #include "message_boxes.h"
+#include "poppler.h"
 #include "print_dialogs.h"
 
 #include <gtest/gtest.h>
 
 #include <QFile>
 #include <QImage>
-#include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QPrintPreviewWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -31,23 +31,22 @@ using namespace Qt::StringLiterals;
 // A customer record of the list format, field by field.
 struct Record
 {
-    QString id = u"7"_s, ln = u"Lee"_s, fn = u"Ann"_s, bn = u"Lee & Sons"_s,
-            ad = u"1 Main St"_s, cy = u"Dover"_s, st = u"DE"_s, zp = u"19901"_s,
-            p1 = u"3025550100"_s, p2 = u"3025550101"_s, em = u"ann@lee.example"_s,
-            ho = u"Web Search"_s, dv = u"CD By Mail"_s, sn = u"0042"_s, pk = u"TLR-1111"_s,
-            pm = u"Unlimited"_s, bd = u"2020-01-15"_s, dd = u"2027-02-16"_s,
-            ani = u"2026-03-17"_s, pd = u"2026-04-18"_s, act = u"1"_s;
+    QString id = u"7"_s, ln = u"Lee"_s, fn = u"Ann"_s, bn = u"Lee & Sons"_s, ad = u"1 Main St"_s,
+            cy = u"Dover"_s, st = u"DE"_s, zp = u"19901"_s, p1 = u"3025550100"_s,
+            p2 = u"3025550101"_s, em = u"ann@lee.example"_s, ho = u"Web Search"_s,
+            dv = u"CD By Mail"_s, sn = u"0042"_s, pk = u"TLR-1111"_s, pm = u"Unlimited"_s,
+            bd = u"2020-01-15"_s, dd = u"2027-02-16"_s, ani = u"2026-03-17"_s, pd = u"2026-04-18"_s,
+            act = u"1"_s;
 };
 
 TCustomerTable Table(const std::vector<Record>& records)
 {
     QList<QStringList> rows;
     for (const Record& r : records)
-        rows << QStringList{r.id, r.ln, r.fn, r.bn, r.ad, r.cy, r.st, r.zp, r.p1, r.p2, r.em,
+        rows << QStringList{r.id, r.ln, r.fn, r.bn, r.ad, r.cy, r.st, r.zp,  r.p1, r.p2, r.em,
                             r.ho, r.dv, r.sn, r.pk, r.pm, r.bd, r.dd, r.ani, r.pd, r.act};
     return TCustomerTable::Parse(ListResponse(rows));
 }
-
 
 struct Word
 {
@@ -91,8 +90,11 @@ PageText ReadPdf(const QString& pdf)
     for (auto it = wordTag.globalMatch(html); it.hasNext();) {
         const auto m = it.next();
         QString text = m.captured(5);
-        text.replace(u"&amp;"_s, u"&"_s).replace(u"&lt;"_s, u"<"_s).replace(u"&gt;"_s, u">"_s)
-            .replace(u"&quot;"_s, u"\""_s).replace(u"&apos;"_s, u"'"_s);
+        text.replace(u"&amp;"_s, u"&"_s)
+            .replace(u"&lt;"_s, u"<"_s)
+            .replace(u"&gt;"_s, u">"_s)
+            .replace(u"&quot;"_s, u"\""_s)
+            .replace(u"&apos;"_s, u"'"_s);
         page.words.push_back({QRectF(QPointF(m.captured(1).toDouble(), m.captured(2).toDouble()),
                                      QPointF(m.captured(3).toDouble(), m.captured(4).toDouble())),
                               text});
@@ -254,7 +256,7 @@ TEST_F(DataSheetPdf, LongBusinessNameIsCutOffAtItsBox)
     // No ink between the box's lower edge and the double line below it.
     const QString stem = dir.filePath(u"page"_s);
     Poppler(u"pdftoppm"_s, {u"-r"_s, u"72"_s, u"-gray"_s, u"-png"_s, u"-singlefile"_s,
-                        dir.filePath(u"sheet.pdf"_s), stem});
+                            dir.filePath(u"sheet.pdf"_s), stem});
     const QImage image(stem + u".png"_s);
     ASSERT_FALSE(image.isNull());
     const double lineTop = BoxOf(u"Line1").top() - 2;
@@ -356,8 +358,7 @@ TEST_F(DataSheetPreviewTest, FindMovesThroughMatchingTextsAndWrapsRound)
 class DataSheetCommandTest : public testing::Test
 {
 protected:
-    DataSheetCommandTest()
-        : fixture({MakeCustomer("Lee", "Ann"), MakeCustomer("Moe", "Bo")})
+    DataSheetCommandTest() : fixture({MakeCustomer("Lee", "Ann"), MakeCustomer("Moe", "Bo")})
     {
         DataSheet::SetPreviewHook([this](DataSheet& sheet) { shown << sheet.text(u"txtName"); });
         fixture.start();

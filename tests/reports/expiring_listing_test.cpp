@@ -26,17 +26,40 @@ TCustomerTable Table(const std::vector<Customer>& rows)
     QList<QStringList> records;
     int id = 1;
     for (const Customer& c : rows)
-        records << QStringList{QString::number(id++), u" "_s + c.last, u"Ann "_s, u"Biz"_s,
-                               u" 1 Main St"_s, u"Dover"_s, u"DE "_s, u"19901"_s, c.phone,
-                               u""_s, u""_s, u""_s, u""_s, u""_s, u""_s, u""_s, u""_s, u""_s,
-                               c.anniversary, u""_s, QString::number(c.act)};
+        records << QStringList{QString::number(id++),
+                               u" "_s + c.last,
+                               u"Ann "_s,
+                               u"Biz"_s,
+                               u" 1 Main St"_s,
+                               u"Dover"_s,
+                               u"DE "_s,
+                               u"19901"_s,
+                               c.phone,
+                               u""_s,
+                               u""_s,
+                               u""_s,
+                               u""_s,
+                               u""_s,
+                               u""_s,
+                               u""_s,
+                               u""_s,
+                               u""_s,
+                               c.anniversary,
+                               u""_s,
+                               QString::number(c.act)};
     return TCustomerTable::Parse(ListResponse(records));
 }
 
-QStringList Entry(const QString& last, const QString& sixth, const QString& phone = u"(302) 555-0100"_s)
+QStringList Entry(const QString& last, const QString& sixth,
+                  const QString& phone = u"(302) 555-0100"_s)
 {
-    return {u""_s,      u"Ann "_s.trimmed() + u" "_s + last, u"1 Main St"_s,
-            u"Dover, DE  19901"_s, phone, sixth, QString(63, u'-')};
+    return {u""_s,
+            u"Ann "_s.trimmed() + u" "_s + last,
+            u"1 Main St"_s,
+            u"Dover, DE  19901"_s,
+            phone,
+            sixth,
+            QString(63, u'-')};
 }
 
 const QDate Today(2026, 5, 20);
@@ -64,10 +87,10 @@ TEST(ExpiringListingTest, ListsCurrentCustomersOfTheQuarterThenMissingDates)
 
 TEST(ExpiringListingTest, EmptyReportAndTheFormFeedAtRow75)
 {
-    EXPECT_EQ(BuildExpiringListing(Table({}), Quarter::First, Today),
-              (QStringList{u""_s, u"Listing Of Clients With Expiring Subscriptions"_s,
-                           u"End of List"_s, u""_s, u""_s,
-                           u"Listing Of Clients Without Anniversary Date"_s}));
+    EXPECT_EQ(
+        BuildExpiringListing(Table({}), Quarter::First, Today),
+        (QStringList{u""_s, u"Listing Of Clients With Expiring Subscriptions"_s, u"End of List"_s,
+                     u""_s, u""_s, u"Listing Of Clients Without Anniversary Date"_s}));
 
     const QString formFeed(QChar(12));
     std::vector<Customer> rows(76, Customer{u"Row"_s, u"2026-02-01"_s});
@@ -118,8 +141,8 @@ TEST(QuarterPickerTest, PreselectsTodaysQuarterAndNeedsAChoice)
     picker.Button1Click();
     EXPECT_EQ(picker.result(), 300);
     picker.setResult(0);
-    for (QRadioButton* b : {picker.RadioButton1, picker.RadioButton2, picker.RadioButton3,
-                            picker.RadioButton4}) {
+    for (QRadioButton* b :
+         {picker.RadioButton1, picker.RadioButton2, picker.RadioButton3, picker.RadioButton4}) {
         b->setAutoExclusive(false);
         b->setChecked(false);
     }

@@ -17,7 +17,6 @@ namespace {
 
 using namespace Qt::StringLiterals;
 
-
 int PageCount(const QString& pdf)
 {
     const QString info = QString::fromUtf8(Poppler(u"pdfinfo"_s, {pdf}));
@@ -70,8 +69,8 @@ TEST(ListingFileTest, OverwritesAndReportsWhatCannotBeCreated)
         WriteListingFile({u"x"_s}, u"Blocked.txt"_s);
         ADD_FAILURE() << "no error";
     } catch (const TilloraError& e) {
-        EXPECT_TRUE(e.message().startsWith(u"Cannot create file \""_s + dir.filePath(u"Blocked.txt"_s) +
-                                           u"\". "_s))
+        EXPECT_TRUE(e.message().startsWith(u"Cannot create file \""_s +
+                                           dir.filePath(u"Blocked.txt"_s) + u"\". "_s))
             << e.message().toStdString();
     }
     QDir::setCurrent(old);

@@ -19,8 +19,9 @@ TEST(TableDumpTest, OneEscapedLinePerRow)
     for (int i = 0; i < 19; ++i)
         customer += (i == 0 ? u" Olsen"_s : QString::number(i)) + f;
     customer += u"-1"_s + f + r;
-    EXPECT_EQ(DumpTable(TCustomerTable::Parse(customer)),
-              u"1\n5\t Olsen\t1\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12\t13\t14\t15\t16\t17\t18\t-1\n"_s);
+    EXPECT_EQ(
+        DumpTable(TCustomerTable::Parse(customer)),
+        u"1\n5\t Olsen\t1\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12\t13\t14\t15\t16\t17\t18\t-1\n"_s);
 }
 
 } // namespace
