@@ -41,7 +41,10 @@ void Guarded(const std::function<void()>& body)
     try {
         body();
     } catch (const RequestAbandoned&) {
-        // The window that waited for it is closing: nothing to report.
+        // The window that waited for it is closing: nothing to report, and
+        // no transfer left to show.
+        if (ProgressCloser())
+            ProgressCloser()();
     } catch (const TilloraError& e) {
         ShowDefaultError(e.message());
     } catch (const std::bad_alloc&) {

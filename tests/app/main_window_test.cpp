@@ -297,3 +297,24 @@ TEST(MainWindowTest, TabFromTheFindBoxReachesTheUnseenCloseButton)
 }
 
 } // namespace
+
+namespace {
+
+TEST(MainWindowTest, ClosingDuringAWaitAbandonsTheRequestQuietly)
+{
+    // The server takes the request and never answers.
+    scripted::ScriptedServer server({scripted::Exchange{{}, scripted::Ending::HoldOpen}});
+    GuiFixture fixture;
+    fixture.windows = std::make_unique<WindowSet>(
+        ServerSettings{QString::fromStdString(server.address("")), QString(), QString()});
+    TForm1& form = fixture.form();
+    QTimer::singleShot(400, &form, [&] { form.close(); });
+    form.show();
+    ASSERT_TRUE(fixture.waitUntilIdle());
+
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
+    EXPECT_EQ(server.requests().size(), 1u);
+}
+
+} // namespace
