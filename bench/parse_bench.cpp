@@ -192,6 +192,9 @@ BENCHMARK(BM_CallParse)->Unit(benchmark::kMillisecond);
 class RecordingReporter : public benchmark::ConsoleReporter
 {
 public:
+    // Plain output: the ratio lines must start their lines.
+    RecordingReporter() : ConsoleReporter(OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const Run& run : runs)
