@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "screen_centre.h"
+
 namespace MessageBoxes {
 
 namespace {
@@ -25,20 +27,19 @@ Answer Show(Kind kind, const QString& text, QWidget* parent)
     if (CurrentHook())
         return CurrentHook()(kind, text);
 
-    const QString title = ApplicationTitle();
-    switch (kind) {
-    case Kind::Error:
-        QMessageBox::critical(parent, title, text);
-        return Answer::Ok;
-    case Kind::Information:
-        QMessageBox::information(parent, title, text);
-        return Answer::Ok;
-    case Kind::Confirmation:
-        return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No) ==
-                       QMessageBox::Yes
-                   ? Answer::Yes
-                   : Answer::No;
+    // Texts from the server are shown as they are, never read as markup.
+    QMessageBox box(kind == Kind::Error          ? QMessageBox::Critical
+                    : kind == Kind::Confirmation ? QMessageBox::Question
+                                                 : QMessageBox::NoIcon,
+                    ApplicationTitle(), text, QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
+    if (kind == Kind::Confirmation) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        CentreOnScreen(&box);
+        return box.exec() == QMessageBox::No ? Answer::No : Answer::Yes;
     }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
     return Answer::Ok;
 }
 

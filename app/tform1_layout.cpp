@@ -106,6 +106,9 @@ void TForm1::BuildCommandBar()
                     "BitBtn1");
     BitBtn1->setFont(Tahoma(11));
     BitBtn1->setCursor(Qt::PointingHandCursor);
+    // Enter presses a focused button, as Space does.
+    BitBtn1->setAutoDefault(true);
+    BitBtn2->setAutoDefault(true);
 }
 
 void TForm1::BuildTabStrips()
@@ -121,15 +124,15 @@ void TForm1::BuildTabStrips()
 
     auto* letters = Named(new FixedTabBar(this), "TabControl3");
     letters->setShape(QTabBar::RoundedSouth);
-    letters->setFixedTabSize({35, 16});
     letters->addTab(QStringLiteral("ALL"));
     for (char c = 'A'; c <= 'Z'; ++c)
         letters->addTab(QString(QChar(c)));
     letters->setExpanding(false);
     letters->setUsesScrollButtons(false);
-    // Narrow tabs: the style's usual padding would clip "ALL".
-    letters->setStyleSheet(
-        QStringLiteral("QTabBar::tab { width: 35px; height: 16px; padding: 0px; }"));
+    // Tabs of 35 x 16 drawn along the strip's bottom edge; the style's usual
+    // padding would clip "ALL".
+    letters->setStyleSheet(QStringLiteral(
+        "QTabBar::tab { width: 35px; height: 16px; padding: 0px; margin-top: 8px; }"));
     letters->setCursor(Qt::PointingHandCursor);
     TabControl3 = letters;
 
@@ -343,8 +346,7 @@ void TForm1::resizeEvent(QResizeEvent* event)
     BitBtn1->setGeometry(w - (DesignWidth - 1243), 6, 75, 29);
 
     TabControl2->setGeometry(0, 44, w, 29);
-    const int letterHeight = TabControl3->sizeHint().height();
-    TabControl3->setGeometry(0, 73 + 24 - letterHeight, w, letterHeight);
+    TabControl3->setGeometry(0, 73, w, 24);
 
     const int top = 97;
     const int bottom = h - 19;

@@ -1,6 +1,7 @@
 #include "tform5.h"
 
 #include "fonts.h"
+#include "screen_centre.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -35,15 +36,15 @@ TForm5::TForm5(QWidget* parent)
     ProgressBar1->setTextVisible(false);
 }
 
-void TForm5::ShowTask(const QString& task)
+void TForm5::ShowTask(const QString& task, bool clearProgressText)
 {
     if (!(windowFlags() & Qt::WindowStaysOnTopHint))
         setWindowFlag(Qt::WindowStaysOnTopHint, true);
     Label1->setText(task);
-    if (!isVisible()) {
-        if (const QScreen* screen = QGuiApplication::primaryScreen())
-            move(screen->availableGeometry().center() - rect().center());
-    }
+    if (clearProgressText)
+        Label2->clear();
+    if (!isVisible())
+        CentreOnScreen(this);
     show();
 }
 

@@ -14,8 +14,9 @@ class TForm5 : public QWidget
 public:
     explicit TForm5(QWidget* parent = nullptr);
 
-    // The callers' order: stay on top, task text, show.
-    void ShowTask(const QString& task);
+    // The callers' order: stay on top, task text, (for the customer save)
+    // an empty second label, show.
+    void ShowTask(const QString& task, bool clearProgressText = false);
 
     QLabel* Label1;
     QLabel* Label2;

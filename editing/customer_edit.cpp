@@ -9,6 +9,7 @@
 #include "endpoints.h"
 #include "error_handler.h"
 #include "progress_figure.h"
+#include "screen_centre.h"
 #include "text_basics.h"
 
 #include <QCheckBox>
@@ -41,6 +42,7 @@ void SetDate(QLineEdit* field, const QString& stored)
 void TForm2::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    CentreOnScreen(this);
     FormActivate();
 }
 
@@ -178,8 +180,7 @@ void TForm2::BitBtn2Click()
                     .arg(QString::fromLatin1(c.caption)));
     }
 
-    m_form5->ShowTask(QStringLiteral("Saving Customer Data"));
-    m_form5->Label2->clear();
+    m_form5->ShowTask(QStringLiteral("Saving Customer Data"), true);
     const QString script =
         QString(m_serverBaseAddress)
             .append(Tag <= 0 ? Endpoints::NewCustomer : Endpoints::ModifyCustomer);

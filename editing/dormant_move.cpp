@@ -12,8 +12,8 @@ void TForm1::ButtonColor1Click()
     if (!row)
         return; // no customer to move
     if (MessageBoxes::Show(MessageBoxes::Kind::Confirmation,
-                           QStringLiteral("Are you sure you want to make this customer Dormant?"),
-                           this) == MessageBoxes::Answer::No)
+                           QStringLiteral("Are you sure you want to make this customer Dormant?"))
+        == MessageBoxes::Answer::No)
         return;
     const std::int32_t id = Customers.ID(*row);
     const QString reply = IdHTTP1.Post(Endpoints::DormantMoveAddress(m_server.baseAddress, id), {});

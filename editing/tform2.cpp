@@ -3,6 +3,7 @@
 #include "error_handler.h"
 #include "fonts.h"
 #include "named.h"
+#include "persistent_selection_edit.h"
 #include "system_colors.h"
 
 #include <QCheckBox>
@@ -28,9 +29,10 @@ QLabel* Caption(QWidget* parent, const char* name, const char* text, QPoint at)
 }
 
 // A labelled edit: the caption stands just above the field.
-QLineEdit* LabelledEdit(QWidget* parent, const char* name, const char* caption, QRect geometry)
+QLineEdit* LabelledEdit(QWidget* parent, const char* name, const char* caption, QRect geometry,
+                        QLineEdit* made = nullptr)
 {
-    auto* edit = Named(new QLineEdit(parent), name);
+    auto* edit = Named(made ? made : new QLineEdit(parent), name);
     edit->setGeometry(geometry);
     auto* label = new QLabel(QString::fromLatin1(caption), parent);
     label->setObjectName(QString::fromLatin1(name) + QStringLiteral("Label"));
@@ -46,7 +48,9 @@ QLineEdit* DateEdit(QWidget* parent, const char* name, QRect geometry)
 {
     auto* edit = Named(new QLineEdit(parent), name);
     edit->setGeometry(geometry);
-    edit->setInputMask(QStringLiteral("00/00/0000;_"));
+    // Month and day digits may be left out, the four year digits are asked
+    // for (Qt's "0" is an optional digit, "9" a required one).
+    edit->setInputMask(QStringLiteral("00/00/9999;_"));
     edit->setMaxLength(10);
     return edit;
 }
@@ -127,7 +131,9 @@ void TForm2::Build()
     cboPM = PickList(inner, "cboPM",
                      {QStringLiteral("Unlimited"), QStringLiteral("Starter (Receipts)")},
                      {213, 43, 161, 21});
-    txtSN = LabelledEdit(inner, "txtSN", "Program Serial Number", {16, 43, 121, 21});
+    // The serial number keeps its selection visible when the focus moves on.
+    txtSN = LabelledEdit(inner, "txtSN", "Program Serial Number", {16, 43, 121, 21},
+                         new PersistentSelectionEdit(inner));
     txtSN->setMaxLength(4);
     txtSN->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,4}")), txtSN));

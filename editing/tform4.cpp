@@ -5,6 +5,7 @@
 #include "fonts.h"
 #include "message_boxes.h"
 #include "named.h"
+#include "screen_centre.h"
 
 #include <QComboBox>
 #include <QKeyEvent>
@@ -74,6 +75,12 @@ TForm4::TForm4(QString callServerBaseAddress, QStringList handlers, QWidget* par
 void TForm4::reject()
 {
     Button1Click();
+}
+
+void TForm4::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    CentreOnScreen(this);
 }
 
 void TForm4::keyPressEvent(QKeyEvent* event)

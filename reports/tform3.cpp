@@ -3,6 +3,7 @@
 #include "expiring_listing.h"
 #include "fonts.h"
 #include "named.h"
+#include "screen_centre.h"
 #include "system_colors.h"
 
 #include <QFrame>
@@ -70,6 +71,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
 void TForm3::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    CentreOnScreen(this);
     FormShow();
 }
 

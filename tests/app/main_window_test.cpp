@@ -264,6 +264,10 @@ TEST(MainWindowTest, LayoutFollowsTheWindowSize)
     EXPECT_EQ(form.Panel4->width() - form.GroupBox1->geometry().right() - 1, 140);
     EXPECT_EQ(form.Panel1->width() - form.BitBtn2->geometry().right() - 1, 15);
     EXPECT_EQ(form.TabControl2->height(), 29);
+    EXPECT_EQ(form.TabControl3->geometry(), QRect(0, 73, 1400, 24));
+    // The letter tabs are 35 x 16, along the strip's bottom edge.
+    EXPECT_EQ(form.TabControl3->tabRect(26).width(), 35);
+    EXPECT_EQ(form.TabControl3->tabRect(26).right() + 1, 27 * 35);
 }
 
 } // namespace
@@ -292,7 +296,7 @@ TEST(MainWindowTest, TabFromTheFindBoxReachesTheUnseenCloseButton)
 
     // Out of sight beyond the bar's right edge, yet it closes the window.
     EXPECT_GE(form.BitBtn1->mapTo(&form, QPoint(0, 0)).x(), form.width());
-    QTest::keyClick(form.BitBtn1, Qt::Key_Space);
+    QTest::keyClick(form.BitBtn1, Qt::Key_Return);
     EXPECT_FALSE(form.isVisible());
 }
 

@@ -633,6 +633,18 @@ TEST(CustomerEditTest, TextFieldsHighlightFocusEnterMovesOnAndSerialTakesFourDig
                 QTest::keyClicks(d.txtSN, typed);
                 EXPECT_EQ(d.txtSN->text(), kept) << typed.toStdString();
             }
+            // The serial number's selection stays visible when the focus moves on.
+            d.txtSN->selectAll();
+            d.txtPK->setFocus();
+            EXPECT_EQ(d.txtSN->selectedText(), d.txtSN->text());
+            // An empty date field reads back as its pattern of spaces and slashes;
+            // a partly typed one keeps its blanks.
+            d.ceBD->clear();
+            EXPECT_EQ(TForm2::DateFieldText(d.ceBD), u"  /  /    ");
+            d.ceBD->setFocus();
+            d.ceBD->home(false);
+            QTest::keyClicks(d.ceBD, u"0"_s);
+            EXPECT_EQ(TForm2::DateFieldText(d.ceBD), u"0 /  /    ");
             // Enter moved the focus and saved nothing.
             EXPECT_TRUE(d.isVisible());
             d.ButtonGradient2->click();
