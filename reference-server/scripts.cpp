@@ -247,16 +247,22 @@ void InstallScripts(httplib::Server& server, Store& store, const ServerConfig& c
         else
             scripts->reply(res, res.status, "Error: the request could not be handled.");
     });
-    server.set_logger([log = config.logRequests, observer = config.observer](
-                          const httplib::Request& req, const httplib::Response& res) {
-        static std::mutex logMutex;
-        std::lock_guard lock(logMutex);
-        if (log)
+    if (config.logRequests) {
+        server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+            static std::mutex logMutex;
+            std::lock_guard lock(logMutex);
             std::fprintf(stderr, "%s %s %s %d %zu bytes\n", req.remote_addr.c_str(),
                          req.method.c_str(), req.target.c_str(), res.status, res.body.size());
-        if (observer)
-            observer(req.method, req.target);
-    });
+        });
+    }
+    if (config.observer) {
+        // Before the script runs, so that the request is seen before its answer.
+        server.set_pre_routing_handler(
+            [observer = config.observer](const httplib::Request& req, httplib::Response&) {
+                observer(req.method, req.target);
+                return httplib::Server::HandlerResponse::Unhandled;
+            });
+    }
 }
 
 ReferenceServer::ReferenceServer(Store& store, ServerConfig config) : m_config(std::move(config))

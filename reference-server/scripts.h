@@ -20,7 +20,8 @@ struct ServerConfig
     // Answer in ISO-8859-1 without a charset parameter, as older servers do.
     bool latin1 = false;
     bool logRequests = true;
-    // Called with the method and target of every request (tests watch it).
+    // Called with the method and target of every request, before it is
+    // answered (tests watch it).
     std::function<void(const std::string& method, const std::string& target)> observer;
 };
 
