@@ -139,7 +139,8 @@ void PrintPlainText(QPrinter& printer, const QStringList& lines)
         // A line of only a form feed ends there; any other line ends with a
         // line end.
         if (!(line.size() == 1 && line.front() == FormFeed)) {
-            if (!printedSomething && pendingPages == 0)
+            // An empty line after a form feed still belongs on the new page.
+            if (!printedSomething)
                 ensureRoom();
             newLine();
         }

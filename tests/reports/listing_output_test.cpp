@@ -83,7 +83,8 @@ TEST(PlainTextPrintTest, PagesFollowFormFeedsWithoutATrailingBlankPage)
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
     const QString pdf = dir.filePath(u"out.pdf"_s);
 
-    QStringList listing = {u"Heading"_s, u"first page"_s, QString(QChar(12)), u"second page"_s};
+    QStringList listing = {u"Heading"_s, u"first page"_s, QString(QChar(12)),
+                           u""_s,        u""_s,           u"second page"_s};
     listing << QString(300, u'x'); // continues on the next line
     for (int i = 0; i < 100; ++i)
         listing << u"row %1"_s.arg(i); // runs onto a further page by itself
@@ -100,6 +101,14 @@ TEST(PlainTextPrintTest, PagesFollowFormFeedsWithoutATrailingBlankPage)
     ASSERT_GE(pages.size(), 3);
     EXPECT_EQ(PageCount(pdf), pages.size()); // the final form feed adds no blank page
     EXPECT_EQ(pages[0], (QStringList{u"Heading"_s, u"first page"_s}));
+    // Blank lines after the form feed are kept: the next text is not at the top.
+    const QString bbox = QString::fromUtf8(Poppler(u"pdftotext"_s, {u"-bbox"_s, pdf, u"-"_s}));
+    const auto yOf = [&](const QString& word) {
+        const qsizetype at = bbox.indexOf(u">"_s + word + u"<"_s);
+        const qsizetype y = bbox.lastIndexOf(u"yMin=\""_s, at);
+        return bbox.mid(y + 6, bbox.indexOf(u'"', y + 6) - y - 6).toDouble();
+    };
+    EXPECT_GT(yOf(u"second"_s), yOf(u"Heading"_s) + 1);
     EXPECT_EQ(pages[1][0], u"second page");
     EXPECT_TRUE(pages[1][1].startsWith(u"xxxx"));
     EXPECT_TRUE(pages[1][2].startsWith(u"xxxx")) << "an overlong line continues";
