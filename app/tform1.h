@@ -139,8 +139,6 @@ public:
     void SpeedButton7Click();                        // "Selected Client Data Sheet"
     TForm3* Form3 = nullptr;
 
-    const ServerSettings& server() const { return m_server; }
-
     // The list position of the selected entry, or -1.
     int SelectedPosition() const;
     void SelectPosition(int position);

@@ -4,7 +4,6 @@
 #include "tform1.h"
 
 #include "customer_list_model.h"
-#include "fixed_tab_bar.h"
 #include "fonts.h"
 #include "group_row_delegate.h"
 #include "named.h"
@@ -21,6 +20,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -113,7 +113,7 @@ void TForm1::BuildCommandBar()
 
 void TForm1::BuildTabStrips()
 {
-    auto* views = Named(new FixedTabBar(this), "TabControl2");
+    auto* views = Named(new QTabBar(this), "TabControl2");
     for (const char* text :
          {"Active Customers", "Dormant Customers", "Customers Requiring CD", "Grouped By State"})
         views->addTab(QString::fromLatin1(text));
@@ -122,7 +122,7 @@ void TForm1::BuildTabStrips()
     views->setCursor(Qt::PointingHandCursor);
     TabControl2 = views;
 
-    auto* letters = Named(new FixedTabBar(this), "TabControl3");
+    auto* letters = Named(new QTabBar(this), "TabControl3");
     letters->setShape(QTabBar::RoundedSouth);
     letters->addTab(QStringLiteral("ALL"));
     for (char c = 'A'; c <= 'Z'; ++c)
@@ -308,7 +308,7 @@ void TForm1::BuildCallHistoryArea(QWidget* parent)
     Paint(SpeedButton9, QPalette::ButtonText, SystemColors::HighlightText(palette()));
     SpeedButton9->setCursor(Qt::PointingHandCursor);
 
-    auto* strip = Named(new FixedTabBar(parent), "TabControl1");
+    auto* strip = Named(new QTabBar(parent), "TabControl1");
     strip->setDocumentMode(true); // tabs drawn as flat buttons
     strip->setExpanding(false);
     strip->setDrawBase(false);

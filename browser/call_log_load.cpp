@@ -11,7 +11,7 @@ void TForm1::LoadCalls()
 {
     Form5->ShowTask(QStringLiteral("Loading Customers Call History..."));
     const QString response =
-        IdHTTP1.Post(QString(m_server.baseAddress).append(Endpoints::CallList), {});
+        IdHTTP1.Post(Endpoints::Address(m_server.baseAddress, Endpoints::CallList), {});
     TCallTable calls = TCallTable::Parse(response);
     Calls = std::move(calls);
     m_callsByCustomer.rebuild(Calls);

@@ -11,7 +11,7 @@
 void TForm1::SpeedButton8Click()
 {
     const QString reply =
-        IdHTTP1.Post(QString(m_server.baseAddress).append(Endpoints::StateCodes), {});
+        IdHTTP1.Post(Endpoints::Address(m_server.baseAddress, Endpoints::StateCodes), {});
 
     // Two characters a code, untrimmed: a stray blank or line break is part
     // of a code, and an odd length ends with a one-character code.

@@ -49,8 +49,8 @@ void TForm1::CommonLoad(bool cdFilter, std::uint8_t image)
                                    : QStringLiteral("Loading Dormant Customer List Data");
     const QString words =
         active ? QStringLiteral(" Registered Customers") : QStringLiteral(" Dormant Customers");
-    const QString address = QString(m_server.baseAddress)
-                                .append(active ? Endpoints::ActiveList : Endpoints::DormantList);
+    const QString address = Endpoints::Address(
+        m_server.baseAddress, active ? Endpoints::ActiveList : Endpoints::DormantList);
 
     Form5->ShowTask(caption);
     const QString response = IdHTTP1.Post(address, {});
@@ -60,7 +60,7 @@ void TForm1::CommonLoad(bool cdFilter, std::uint8_t image)
     StatusText->setText(QString::number(header.count) + words);
 
     const QString statistics =
-        IdHTTP1.Post(QString(m_server.baseAddress).append(Endpoints::Statistics), {});
+        IdHTTP1.Post(Endpoints::Address(m_server.baseAddress, Endpoints::Statistics), {});
     StatusText->setText(StatusText->text() + QStringLiteral("   |   ") + statistics);
 
     Panel6->show();

@@ -181,9 +181,8 @@ void TForm2::BitBtn2Click()
     }
 
     m_form5->ShowTask(QStringLiteral("Saving Customer Data"), true);
-    const QString script =
-        QString(m_serverBaseAddress)
-            .append(Tag <= 0 ? Endpoints::NewCustomer : Endpoints::ModifyCustomer);
+    const QString script = Endpoints::Address(
+        m_serverBaseAddress, Tag <= 0 ? Endpoints::NewCustomer : Endpoints::ModifyCustomer);
     IdHTTP1.Post(script, fields);
 
     // The server has the record now: whatever happens to the reload, the

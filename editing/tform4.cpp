@@ -112,7 +112,7 @@ void TForm4::Button1Click()
 void TForm4::Button2Click()
 {
     const QString reply =
-        IdHTTP1.Post(QString(m_callServerBaseAddress).append(Endpoints::SaveCall), RequestFields());
+        IdHTTP1.Post(Endpoints::Address(m_callServerBaseAddress, Endpoints::SaveCall), RequestFields());
     MessageBoxes::Show(MessageBoxes::Kind::Information, reply, this);
     done(ResultOk);
 }

@@ -18,14 +18,9 @@ inline constexpr char16_t NewCustomer[] = u"/manage/newguy.php";
 inline constexpr char16_t ModifyCustomer[] = u"/manage/modify.php";
 inline constexpr char16_t SaveCall[] = u"/manage/savecall.php";
 
-// A script of the main server: base address + path.
-QString MainAddress(const QString& baseAddress, QStringView path);
+// A script's address: base address + path.
+QString Address(const QString& baseAddress, QStringView path);
 // The dormant move carries the customer's identifier in its query.
 QString DormantMoveAddress(const QString& baseAddress, std::int32_t customerId);
-
-// The same with the built-in addresses.
-QString MainAddress(QStringView path);
-QString DormantMoveAddress(std::int32_t customerId);
-QString SaveCallAddress();
 
 } // namespace Endpoints

@@ -25,9 +25,6 @@ public:
         return record;
     }
 
-    // Rough upper bound on the records left, for reserving memory.
-    qsizetype remainingChars() const { return m_rest.size(); }
-
     static constexpr QChar FieldTerminator = QChar(0x00A9);  // ©
     static constexpr QChar RecordTerminator = QChar(0x00AE); // ®
 
