@@ -4,7 +4,10 @@
 #include "error_handler.h"
 #include "fonts.h"
 #include "progress_figure.h"
+#include "request_waits.h"
 #include "system_colors.h"
+#include "tform2.h"
+#include "tform4.h"
 #include "tform5.h"
 #include "tillora/settings.h"
 
@@ -174,8 +177,13 @@ void TForm1::BitBtn2Click()
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-    // A request still waiting is abandoned; the application then ends.
-    IdHTTP1.abandon();
+    // A request still waiting is abandoned, and none starts any more, not
+    // even the next one of the handler whose request was waiting.
+    IdHTTP1.shutDown();
+    if (Form2)
+        Form2->IdHTTP1.shutDown();
+    if (Form4)
+        Form4->IdHTTP1.shutDown();
     QWidget::closeEvent(event);
     QApplication::quit();
 }
@@ -193,7 +201,7 @@ void TForm1::IdHTTP1Work(TransferDirection, std::int64_t reached)
     Form5->ProgressBar1->setValue(int(std::min<std::int64_t>(reached, maximum)));
     Form5->Label2->setText(ProgressFigure(reached, maximum, QStringLiteral("% Complete")));
     Form5->Label2->adjustSize();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    RequestWaits::ServiceQueue();
 }
 
 void TForm1::IdHTTP1WorkEnd(TransferDirection)

@@ -5,6 +5,7 @@
 #include "tform3.h"
 #include "tform4.h"
 #include "tform5.h"
+#include "wait_input_gate.h"
 
 #include <memory>
 
@@ -21,6 +22,7 @@ struct WindowSet
     std::unique_ptr<TForm3> Form3;
     std::unique_ptr<TForm4> Form4;
     TForm5* Form5 = nullptr;
+    std::unique_ptr<WaitInputGate> InputGate;
 };
 
 // Application-wide set-up shared by the program and its GUI tests: fonts,

@@ -9,6 +9,7 @@
 #include "endpoints.h"
 #include "error_handler.h"
 #include "progress_figure.h"
+#include "request_waits.h"
 #include "screen_centre.h"
 #include "text_basics.h"
 
@@ -218,14 +219,14 @@ void TForm2::IdHTTP1Work(TransferDirection, std::int64_t reached)
     m_form5->Label2->setText(
         ProgressFigure(reached, m_form5->ProgressBar1->maximum(), QStringLiteral(" % Complete")));
     m_form5->Label2->adjustSize();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    RequestWaits::ServiceQueue();
 }
 
 void TForm2::IdHTTP1WorkEnd(TransferDirection)
 {
     m_form5->Label2->setText(QStringLiteral("Finished"));
     m_form5->Label2->adjustSize();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    RequestWaits::ServiceQueue();
 }
 
 void TForm1::SpeedButton1Click()

@@ -67,8 +67,10 @@ QComboBox* PickList(QWidget* parent, const char* name, QStringList entries, QRec
 
 } // namespace
 
-TForm2::TForm2(TForm1* form1, TForm5* form5, QString serverBaseAddress, QWidget* parent)
-    : QDialog(parent), m_form1(form1), m_form5(form5),
+TForm2::TForm2(TForm1* form1, TForm5* form5, QString serverBaseAddress, QString userName,
+               QString password, QWidget* parent)
+    : QDialog(parent), IdHTTP1(std::move(userName), std::move(password)), m_form1(form1),
+      m_form5(form5),
       m_serverBaseAddress(std::move(serverBaseAddress))
 {
     setObjectName(QStringLiteral("Form2"));

@@ -27,10 +27,13 @@ public:
     static constexpr int ResultSaved = 1;
     static constexpr int ResultCancelled = 2;
 
-    TForm2(TForm1* form1, TForm5* form5, QString serverBaseAddress, QWidget* parent = nullptr);
+    // The client answers a challenge with the same user name and password
+    // as the main window's.
+    TForm2(TForm1* form1, TForm5* form5, QString serverBaseAddress, QString userName,
+           QString password, QWidget* parent = nullptr);
 
     int Tag = 0;
-    HttpClient IdHTTP1; // the dialog's own client: no credentials
+    HttpClient IdHTTP1; // the dialog's own client
 
     QFrame* Panel1;
     QLineEdit *txtLN, *txtFN, *txtBN, *txtAD, *txtCY, *txtST, *txtZP, *txtP1, *txtP2, *txtEM;

@@ -14,8 +14,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-TForm4::TForm4(QString callServerBaseAddress, QStringList handlers, QWidget* parent)
-    : QDialog(parent), m_callServerBaseAddress(std::move(callServerBaseAddress))
+TForm4::TForm4(QString callServerBaseAddress, QString userName, QString password,
+               QStringList handlers, QWidget* parent)
+    : QDialog(parent), IdHTTP1(std::move(userName), std::move(password)),
+      m_callServerBaseAddress(std::move(callServerBaseAddress))
 {
     setObjectName(QStringLiteral("Form4"));
     setWindowTitle(QStringLiteral("Tillora Call Record"));

@@ -20,10 +20,12 @@ public:
     static constexpr int ResultOk = 1;
     static constexpr int ResultCancel = 2;
 
-    TForm4(QString callServerBaseAddress, QStringList handlers, QWidget* parent = nullptr);
+    // The client answers a challenge with the main window's user name and password.
+    TForm4(QString callServerBaseAddress, QString userName, QString password, QStringList handlers,
+           QWidget* parent = nullptr);
 
     int Tag = 0;
-    HttpClient IdHTTP1; // the dialog's own client: no credentials, no transfer events
+    HttpClient IdHTTP1; // the dialog's own client: no transfer events
 
     QLabel *Label1, *Label2;
     QComboBox* ComboBox1;

@@ -1,10 +1,8 @@
 #include "http_client.h"
 
 #include "form_encoding.h"
+#include "request_waits.h"
 #include "response_decoding.h"
-
-#include <QCoreApplication>
-#include <QEventLoop>
 
 #include <curl/curl.h>
 
@@ -125,6 +123,7 @@ struct HttpClient::Private
     AuthScheme auth = AuthScheme::None;
     bool busy = false;
     bool abandoned = false;
+    bool shutDown = false;
 
     CURL* easy = nullptr;
     CURLM* multi = nullptr;
@@ -293,6 +292,12 @@ void HttpClient::abandon()
         d->abandoned = true;
 }
 
+void HttpClient::shutDown()
+{
+    d->shutDown = true;
+    abandon();
+}
+
 void HttpClient::setConnectTimeout(int milliseconds)
 {
     d->connectTimeoutMs = milliseconds;
@@ -328,7 +333,7 @@ CURLcode RunTransfer(CURLM* multi, CURL* easy, bool& connected, bool& abandoned,
         curl_multi_poll(multi, nullptr, 0, slice, &ready);
         const auto now = Clock::now();
         if (ready == 0 || now - lastPump >= std::chrono::milliseconds(slice)) {
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            RequestWaits::ServiceQueue();
             lastPump = Clock::now();
         }
     }
@@ -346,6 +351,8 @@ CURLcode RunTransfer(CURLM* multi, CURL* easy, bool& connected, bool& abandoned,
 
 QString HttpClient::Post(const QString& address, const QStringList& fields)
 {
+    if (d->shutDown)
+        throw RequestAbandoned();
     if (d->busy)
         throw TransportError(
             QStringLiteral("A request to the server is still waiting for its answer."));
@@ -360,6 +367,7 @@ QString HttpClient::Post(const QString& address, const QStringList& fields)
             p->abandoned = false;
         }
     } idle{d.get()};
+    const RequestWaits::Scope waiting;
 
     d->requestBody = EncodeFormBody(fields);
     const QByteArray url = address.toUtf8();

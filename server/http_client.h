@@ -54,8 +54,8 @@ public:
 // for its whole life.
 //
 // Post blocks its caller and services the Qt event queue while it waits
-// (user input is deferred), so windows repaint and timers run. A second Post
-// on a busy instance is refused.
+// (through RequestWaits: user input is deferred), so windows repaint and
+// timers run. A second Post on a busy instance is refused.
 class HttpClient
 {
 public:
@@ -79,6 +79,10 @@ public:
     // Makes a waiting Post give up at its next slice with "Request abandoned.",
     // for a window that closes while its request waits.
     void abandon();
+
+    // Abandons a waiting Post and refuses every later one the same way: the
+    // application is ending and no request may start any more.
+    void shutDown();
 
     // Connection time-out in milliseconds (120000 unless a test shortens it).
     void setConnectTimeout(int milliseconds);

@@ -742,6 +742,23 @@ TEST(HttpClientErrorTest, AbandonEndsAWaitingPost)
     EXPECT_FALSE(client.busy());
 }
 
+TEST(HttpClientErrorTest, ShutDownEndsTheWaitAndRefusesEveryLaterPost)
+{
+    // The first answer comes late; the second would come at once but must
+    // never be asked for.
+    ScriptedServer server({Exchange{{{3000, ResponseBytes("HTTP/1.1 200 OK", {}, "too late")}}},
+                           Answer("HTTP/1.1 200 OK", {}, "never asked")});
+    HttpClient client;
+    QObject context;
+    QTimer::singleShot(200, &context, [&] { client.shutDown(); });
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const auto error = Raised<RequestAbandoned>([&] { client.Post(At(server, "/"), {}); });
+        EXPECT_TRUE(error.has_value()) << "attempt " << attempt;
+        EXPECT_FALSE(client.busy());
+    }
+    EXPECT_EQ(server.connectionCount(), 1u);
+}
+
 // ---------------------------------------------------------------------------
 // Transfer events
 

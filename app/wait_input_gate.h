@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+#include <vector>
+
+class QEvent;
+class QWidget;
+class QWindow;
+
+// Holds back the operator's input while a request waits for the server,
+// except what ends the application: a click on either "Close" button of the
+// main window, Enter or Space on one of them, and the close command of the
+// main window or of the modal dialog the wait runs in. Whatever it held back
+// is handed on, in order, once the last request has ended.
+//
+// Qt's own way of holding input back also holds back the close request,
+// which is why the queue is serviced in full and filtered here.
+class WaitInputGate : public QObject
+{
+public:
+    WaitInputGate(QWidget* mainWindow, std::vector<QWidget*> closeButtons);
+    ~WaitInputGate() override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // True for input that goes through at once: what closes the application.
+    bool LetThrough(QWindow* window, QEvent* event);
+    bool IsCloseButton(const QWidget* widget) const;
+    void HandOnHeldInput();
+
+    QPointer<QWidget> m_mainWindow;
+    std::vector<QPointer<QWidget>> m_closeButtons;
+    // A press that went through to a close button lets its release through.
+    bool m_closePressed = false;
+    struct Held
+    {
+        QPointer<QObject> receiver;
+        std::unique_ptr<QEvent> event;
+    };
+    std::vector<Held> m_held;
+};

@@ -1,0 +1,165 @@
+// The operator's input while a request waits: the "Close" buttons and the
+// close commands end the wait and the application; everything else is held
+// back and handed on once the wait is over. The input goes through the
+// window system's queue, as real input does.
+
+#include "gui_fixture.h"
+
+#include "scripted_server.h"
+
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <qpa/qwindowsysteminterface.h>
+
+#include <functional>
+
+namespace {
+
+using namespace Qt::StringLiterals;
+
+// A click queued the way the window system queues one.
+void QueueClick(QWidget* widget)
+{
+    QWindow* window = widget->window()->windowHandle();
+    const QPointF local = widget->mapTo(widget->window(), widget->rect().center());
+    const QPointF global = widget->mapToGlobal(widget->rect().center());
+    QWindowSystemInterface::handleMouseEvent(window, local, global, Qt::LeftButton,
+                                             Qt::LeftButton, QEvent::MouseButtonPress);
+    QWindowSystemInterface::handleMouseEvent(window, local, global, Qt::NoButton, Qt::LeftButton,
+                                             QEvent::MouseButtonRelease);
+}
+
+void QueueCloseCommand(QWidget* topLevel)
+{
+    QWindowSystemInterface::handleCloseEvent(topLevel->windowHandle());
+}
+
+struct Closer
+{
+    const char* name;
+    std::function<void(TForm1&)> act;
+};
+
+// Ends a wait that nothing else ends, so that a test which fails does so
+// instead of waiting for ever; `stuck` tells it happened.
+void EndAfterAWhile(TForm1& form, bool& stuck)
+{
+    QTimer::singleShot(4000, &form, [&] {
+        stuck = form.isVisible();
+        form.IdHTTP1.shutDown();
+        form.close();
+    });
+}
+
+TEST(CloseDuringWaitTest, CloseButtonsAndCloseCommandEndAListWait)
+{
+    const std::vector<Closer> closers = {
+        {"visible Close button", [](TForm1& f) { QueueClick(f.BitBtn2); }},
+        {"window's close command", [](TForm1& f) { QueueCloseCommand(&f); }},
+        {"Enter on the focused Close button",
+         [](TForm1& f) {
+             f.BitBtn2->setFocus();
+             QWindowSystemInterface::handleKeyEvent(f.windowHandle(), QEvent::KeyPress,
+                                                    Qt::Key_Return, Qt::NoModifier);
+             QWindowSystemInterface::handleKeyEvent(f.windowHandle(), QEvent::KeyRelease,
+                                                    Qt::Key_Return, Qt::NoModifier);
+         }},
+    };
+    for (const Closer& closer : closers) {
+        SCOPED_TRACE(closer.name);
+        // The server takes the list request and never answers.
+        scripted::ScriptedServer server({scripted::Exchange{{}, scripted::Ending::HoldOpen}});
+        GuiFixture fixture;
+        fixture.windows = std::make_unique<WindowSet>(
+            ServerSettings{QString::fromStdString(server.address("")), {}, {}, {}});
+        TForm1& form = fixture.form();
+        bool stuck = false;
+        QTimer::singleShot(400, &form, [&] { closer.act(form); });
+        EndAfterAWhile(form, stuck);
+        form.show();
+        ASSERT_TRUE(fixture.waitUntilIdle());
+
+        EXPECT_FALSE(stuck) << "the wait ignored the close";
+        EXPECT_FALSE(form.isVisible());
+        EXPECT_FALSE(fixture.progress().isVisible());
+        EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
+        // The handler's next request (statistics) never starts.
+        EXPECT_EQ(server.requests().size(), 1u);
+    }
+}
+
+TEST(CloseDuringWaitTest, ClosingTheCallDialogDuringItsSaveEndsTheApplication)
+{
+    GuiFixture fixture({MakeCustomer("Adams", "Al")});
+    // The call save goes to a server that never answers.
+    scripted::ScriptedServer hanging({scripted::Exchange{{}, scripted::Ending::HoldOpen}});
+    fixture.windows = std::make_unique<WindowSet>(
+        ServerSettings{fixture.baseAddress(), QString(), QString(),
+                       QString::fromStdString(hanging.address(""))});
+    TForm1& form = fixture.form();
+    form.show();
+    ASSERT_TRUE(fixture.waitUntilIdle());
+    fixture.clearRequests();
+    TForm4& dialog = *fixture.windows->Form4;
+
+    bool stuck = false;
+    QTimer::singleShot(0, &dialog, [&] {
+        QTimer::singleShot(400, &dialog, [&] { QueueCloseCommand(&dialog); });
+        EndAfterAWhile(form, stuck);
+        QTest::mouseClick(dialog.Button2, Qt::LeftButton);
+    });
+    QTest::mouseClick(form.SpeedButton9, Qt::LeftButton);
+
+    EXPECT_FALSE(stuck) << "the wait ignored the close";
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
+    EXPECT_TRUE(fixture.otherBoxes.isEmpty()) << fixture.otherBoxes.join(u'\n').toStdString();
+    // Neither the call log reload nor anything else followed the abandoned save.
+    EXPECT_EQ(hanging.requests().size(), 1u);
+    EXPECT_TRUE(fixture.requests().isEmpty()) << fixture.requests().join(u' ').toStdString();
+}
+
+TEST(CloseDuringWaitTest, OtherInputWaitsUntilTheRequestIsOver)
+{
+    // The list arrives late; "Refresh Data" is clicked while it is awaited.
+    const std::string list = "0<br>";
+    scripted::ScriptedServer server({
+        {{{900, scripted::ResponseBytes("HTTP/1.1 200 OK", {}, list)}}},
+        scripted::Answer("HTTP/1.1 200 OK", {}, "stats"),
+        scripted::Answer("HTTP/1.1 200 OK", {}, list),
+        scripted::Answer("HTTP/1.1 200 OK", {}, list),
+        scripted::Answer("HTTP/1.1 200 OK", {}, "stats"),
+    });
+    GuiFixture fixture;
+    fixture.windows = std::make_unique<WindowSet>(
+        ServerSettings{QString::fromStdString(server.address("")), {}, {}, {}});
+    TForm1& form = fixture.form();
+    std::size_t requestsWhenClicked = 0;
+    QTimer::singleShot(400, &form, [&] {
+        requestsWhenClicked = server.requests().size();
+        QueueClick(form.SpeedButton3);
+    });
+    form.show();
+    ASSERT_TRUE(fixture.waitUntilIdle());
+    QTest::qWaitFor([&] { return server.requests().size() >= 5 && !form.IdHTTP1.busy(); });
+    const std::vector<scripted::RecordedRequest> requests = server.requests();
+
+    EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
+    EXPECT_TRUE(form.isVisible());
+    ASSERT_EQ(requestsWhenClicked, 1u);
+    // The refresh ran once the start-up loads were over, not in the middle.
+    std::vector<std::string> lines;
+    for (const scripted::RecordedRequest& r : requests)
+        lines.push_back(r.requestLine());
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "POST /manage/datapile.php HTTP/1.0", "POST /quickstats.php HTTP/1.0",
+                         "POST /manage/callpile.php HTTP/1.0", "POST /manage/datapile.php HTTP/1.0",
+                         "POST /quickstats.php HTTP/1.0"}));
+}
+
+} // namespace
