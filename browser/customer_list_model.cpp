@@ -147,7 +147,9 @@ Qt::ItemFlags CustomerListModel::flags(const QModelIndex& index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;
+    // A header, not a customer: disabled, so that the arrow and page keys,
+    // the type-ahead and a click pass over it from customer to customer.
     if (index.internalId() == GroupNode)
-        return Qt::ItemIsEnabled; // a header, not a customer
+        return Qt::NoItemFlags;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }

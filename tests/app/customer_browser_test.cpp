@@ -237,6 +237,60 @@ TEST(GroupedViewTest, OneGroupPerCodeInReplyOrder)
     EXPECT_FALSE(model.groupDisplay());
 }
 
+TEST(GroupedViewTest, KeysTypingAndClicksMoveOnlyBetweenCustomers)
+{
+    // Groups DE (Moe, Oak), KS (empty) and TX (Lee, Carr); every header
+    // begins with "C", like Carr.
+    BrowserFixture b({{u"1"_s, u"Moe"_s, u"Bo"_s, u"DE"_s},
+                      {u"2"_s, u"Oak"_s, u"Di"_s, u"DE"_s},
+                      {u"3"_s, u"Lee"_s, u"Ann"_s, u"TX"_s},
+                      {u"4"_s, u"Carr"_s, u"Cy"_s, u"TX"_s}},
+                     {}, {scripted::Answer("HTTP/1.1 200 OK", {}, "DEKSTX")});
+    TForm1& form = b.form();
+    form.TabControl2->setCurrentIndex(3);
+    ASSERT_TRUE(b.fixture.errorBoxes.isEmpty()) << b.fixture.errorBoxes.join(u'\n').toStdString();
+    ASSERT_EQ(form.ListModel->count(), 4);
+    QTreeView* list = form.ListView1;
+    const QStringList shown = {u"Client Detail Data Sheet - Bo Moe"_s,
+                               u"Client Detail Data Sheet - Di Oak"_s,
+                               u"Client Detail Data Sheet - Ann Lee"_s,
+                               u"Client Detail Data Sheet - Cy Carr"_s};
+    auto expectOn = [&](int position, const char* step) {
+        SCOPED_TRACE(step);
+        EXPECT_EQ(form.SelectedPosition(), position);
+        EXPECT_EQ(form.ListModel->positionOf(list->currentIndex()), position);
+        EXPECT_EQ(form.Label3->text().toStdString(), shown[position].toStdString());
+    };
+    expectOn(0, "first customer selected");
+
+    // Typing "c" finds Carr, not a header.
+    QTest::keyClicks(list, u"c"_s);
+    expectOn(3, "type-ahead");
+
+    struct KeyStep
+    {
+        Qt::Key key;
+        int expected;
+        const char* step;
+    };
+    const KeyStep steps[] = {
+        {Qt::Key_Home, 0, "Home"},         {Qt::Key_Down, 1, "Down within a group"},
+        {Qt::Key_Down, 2, "Down across"},  {Qt::Key_Up, 1, "Up across"},
+        {Qt::Key_End, 3, "End"},           {Qt::Key_PageUp, 0, "PageUp"},
+        {Qt::Key_PageDown, 3, "PageDown"}, {Qt::Key_Down, 3, "Down at the end"},
+    };
+    for (const KeyStep& s : steps) {
+        QTest::keyClick(list, s.key);
+        expectOn(s.expected, s.step);
+    }
+
+    // A click on a header changes nothing.
+    const QModelIndex header = form.ListModel->index(2, 0); // "Customers From TX"
+    ASSERT_EQ(header.data().toString(), u"Customers From TX");
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(header).center());
+    expectOn(3, "click on a header");
+}
+
 TEST(QuickFindTest, EnterSearchesThenMovesBetweenFindBoxAndList)
 {
     BrowserFixture b({{u"1"_s, u"Adams"_s, u"Jo"_s},
