@@ -49,6 +49,13 @@ TForm1::TForm1(ServerSettings server, QWidget* parent)
     BuildDetailArea();
     resize(1128, 722);
 
+    // Names for screen readers only; on screen the tabs and entries speak
+    // for themselves.
+    TabControl2->setAccessibleName(QStringLiteral("Customer lists"));
+    TabControl3->setAccessibleName(QStringLiteral("Last name initial"));
+    ListView1->setAccessibleName(QStringLiteral("Customers"));
+    TabControl1->setAccessibleName(QStringLiteral("Call history"));
+
     setTabOrder(Edit1, BitBtn1);
     setTabOrder(BitBtn1, BitBtn2);
     setTabOrder(BitBtn2, TabControl1);

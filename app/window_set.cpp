@@ -2,6 +2,7 @@
 
 #include "error_handler.h"
 #include "fonts.h"
+#include "accessibility.h"
 #include "tillora/settings.h"
 
 #include <QApplication>
@@ -43,6 +44,7 @@ WindowSet::~WindowSet()
 void PrepareApplication()
 {
     RegisterTahoma();
+    InstallAccessibility();
     QApplication::setApplicationName(QStringLiteral("tillora"));
     QApplication::setFont(Tahoma(13));
 }

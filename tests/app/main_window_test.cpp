@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCommandLinkButton>
 #include <QFontInfo>
@@ -303,6 +304,40 @@ TEST(MainWindowTest, TabFromTheFindBoxReachesTheUnseenCloseButton)
 } // namespace
 
 namespace {
+
+TEST(MainWindowTest, AssistiveTechnologiesSeeAWindowAndNamedControls)
+{
+    GuiFixture fixture;
+    fixture.start();
+    TForm1& form = fixture.form();
+
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&form);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->role(), QAccessible::Window);
+    EXPECT_EQ(window->text(QAccessible::Name), u"Tillora Customer Management");
+
+    const std::pair<QWidget*, QString> named[] = {
+        {form.TabControl2, u"Customer lists"_s},
+        {form.TabControl3, u"Last name initial"_s},
+        {form.ListView1, u"Customers"_s},
+        {form.TabControl1, u"Call history"_s},
+    };
+    for (const auto& [widget, name] : named) {
+        QAccessibleInterface* control = QAccessible::queryAccessibleInterface(widget);
+        ASSERT_NE(control, nullptr) << widget->objectName().toStdString();
+        EXPECT_EQ(control->text(QAccessible::Name).toStdString(), name.toStdString())
+            << widget->objectName().toStdString();
+    }
+    // The tabs stay reachable as children of their strip.
+    QAccessibleInterface* views = QAccessible::queryAccessibleInterface(form.TabControl2);
+    ASSERT_EQ(views->childCount(), form.TabControl2->count());
+    QAccessibleInterface* grouped = views->child(3);
+    EXPECT_EQ(grouped->role(), QAccessible::PageTab);
+    EXPECT_EQ(grouped->text(QAccessible::Name), u"Grouped By State");
+    EXPECT_EQ(views->indexOfChild(grouped), 3);
+    EXPECT_FALSE(grouped->state().selected);
+    EXPECT_TRUE(views->child(0)->state().selected);
+}
 
 TEST(MainWindowTest, ClosingDuringAWaitAbandonsTheRequestQuietly)
 {
