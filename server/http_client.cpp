@@ -1,14 +1,17 @@
 #include "http_client.h"
 
+#include "answer_head.h"
 #include "form_encoding.h"
 #include "request_waits.h"
 #include "response_decoding.h"
 
 #include <curl/curl.h>
+#include <tillora/settings.h>
 
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -93,6 +96,11 @@ AuthScheme FirstKnownScheme(const std::vector<QByteArray>& headers)
     return AuthScheme::None;
 }
 
+QString AnswerTooLargeMessage(std::int64_t limit)
+{
+    return QStringLiteral("The answer is larger than the limit of %1 bytes.").arg(limit);
+}
+
 QString SocketErrorMessage(long number, const QString& description)
 {
     QString text = description;
@@ -120,6 +128,7 @@ struct HttpClient::Private
     QByteArray userName;
     QByteArray password;
     int connectTimeoutMs = 120'000;
+    std::int64_t maxAnswerBytes = tillora::settings::MaxAnswerBytes;
     AuthScheme auth = AuthScheme::None;
     bool busy = false;
     bool abandoned = false;
@@ -138,28 +147,60 @@ struct HttpClient::Private
     QByteArray requestBody;
     qsizetype sent = 0;
     bool connected = false;
+    // Connected, and the next line should be a status line.
+    bool awaitingStatusLine = false;
     QByteArray responseBody;
     QByteArray statusLine;
     int status = 0;
     bool headersComplete = false;
-    QByteArray contentType;
-    std::int64_t contentLength = -1;
-    std::vector<QByteArray> challenges;
+    AnswerHead head;
+    // Status line, header lines and body of the current answer.
+    std::int64_t answerBytes = 0;
+    // Why a callback stopped the transfer; raised as the request's error.
+    QString fault;
     std::vector<Event> events;
 
     void startAttempt()
     {
         sent = 0;
         connected = false;
-        responseBody.clear();
+        awaitingStatusLine = false;
+        responseBody = QByteArray();
         statusLine.clear();
         status = 0;
         headersComplete = false;
-        contentType.clear();
-        contentLength = -1;
-        challenges.clear();
+        head = AnswerHead();
+        answerBytes = 0;
+        fault.clear();
         events.clear();
         errorBuffer[0] = '\0';
+    }
+
+    // The headers of a final answer are over and its body is being read.
+    bool inBody() const { return headersComplete && status >= 200; }
+
+    // Counts received bytes against the limit, so that an answer without
+    // end stops while it arrives instead of filling the memory.
+    bool withinLimit(size_t count)
+    {
+        answerBytes += std::int64_t(count);
+        if (answerBytes <= maxAnswerBytes)
+            return true;
+        fault = AnswerTooLargeMessage(maxAnswerBytes);
+        return false;
+    }
+
+    // A body the connection closed on before its end.
+    QString cutShortMessage() const
+    {
+        if (head.chunked())
+            return QStringLiteral("The connection closed before the last chunk of the answer.");
+        if (head.contentLength() >= 0)
+            return QStringLiteral("The connection closed after %1 of the %2 bytes the answer "
+                                  "announced.")
+                .arg(responseBody.size())
+                .arg(head.contentLength());
+        return QStringLiteral("Connection Closed Gracefully.");
     }
 
     static int OnConnected(void* self, char*, char*, int, int)
@@ -170,6 +211,7 @@ struct HttpClient::Private
             return CURL_PREREQFUNC_ABORT;
         }
         p->connected = true;
+        p->awaitingStatusLine = true;
         p->sent = 0;
         p->events.push_back({Event::Begin, TransferDirection::Send, p->requestBody.size()});
         if (p->requestBody.isEmpty())
@@ -205,46 +247,61 @@ struct HttpClient::Private
     {
         auto* p = static_cast<Private*>(self);
         const size_t n = size * count;
-        QByteArray line(data, qsizetype(n));
+        QByteArrayView line(data, qsizetype(n));
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);
 
-        if (line.startsWith("HTTP/")) {
-            // A new status line: an interim 1xx answer or an earlier
+        const bool isStatusLine = line.startsWith("HTTP/");
+        if (isStatusLine) {
+            // A new answer: an interim 1xx answer or an earlier
             // authentication round is over.
-            p->statusLine = line;
-            const QList<QByteArray> parts = line.split(' ');
+            p->statusLine = line.toByteArray();
+            const QList<QByteArray> parts = p->statusLine.split(' ');
             p->status = parts.size() > 1 ? parts[1].toInt() : 0;
+            p->awaitingStatusLine = false;
             p->headersComplete = false;
-            p->contentType.clear();
-            p->contentLength = -1;
-            p->challenges.clear();
-            p->responseBody.clear();
-        } else if (line.isEmpty()) {
-            p->headersComplete = true;
-            if (p->status >= 200)
-                p->events.push_back({Event::Begin, TransferDirection::Receive,
-                                     p->contentLength < 0 ? 0 : p->contentLength});
-        } else {
-            const qsizetype colon = line.indexOf(':');
-            if (colon > 0) {
-                const QByteArray name = line.first(colon).trimmed().toLower();
-                const QByteArray value = line.sliced(colon + 1).trimmed();
-                if (name == "content-type")
-                    p->contentType = value;
-                else if (name == "content-length")
-                    p->contentLength = value.toLongLong();
-                else if (name == "www-authenticate")
-                    p->challenges.push_back(value);
-            }
+            p->head = AnswerHead();
+            p->responseBody = QByteArray();
+            p->answerBytes = 0;
         }
+        if (!p->withinLimit(n))
+            return 0;
+        // Trailers after a chunked body change nothing.
+        if (isStatusLine || p->inBody())
+            return n;
+        if (!line.isEmpty()) {
+            p->head.take(line);
+            return n;
+        }
+        p->headersComplete = true;
+        if (p->status < 200) {
+            p->awaitingStatusLine = true;
+            return n;
+        }
+        if (p->status != 204 && p->status != 304 && !p->bodyReadable())
+            return 0;
+        p->events.push_back({Event::Begin, TransferDirection::Receive,
+                             std::max<std::int64_t>(p->head.contentLength(), 0)});
         return n;
+    }
+
+    // Checked once the headers of a final answer are over, before any of
+    // its body is read.
+    bool bodyReadable()
+    {
+        fault = head.fault();
+        if (fault.isEmpty() && !head.chunked() &&
+            head.contentLength() > maxAnswerBytes - answerBytes)
+            fault = AnswerTooLargeMessage(maxAnswerBytes);
+        return fault.isEmpty();
     }
 
     static size_t OnBodyPiece(char* data, size_t size, size_t count, void* self)
     {
         auto* p = static_cast<Private*>(self);
         const size_t n = size * count;
+        if (!p->withinLimit(n))
+            return CURL_WRITEFUNC_ERROR;
         p->responseBody.append(data, qsizetype(n));
         p->events.push_back({Event::Work, TransferDirection::Receive, p->responseBody.size()});
         return n;
@@ -303,6 +360,11 @@ void HttpClient::setConnectTimeout(int milliseconds)
     d->connectTimeoutMs = milliseconds;
 }
 
+void HttpClient::setMaxAnswerBytes(std::int64_t bytes)
+{
+    d->maxAnswerBytes = bytes;
+}
+
 namespace {
 
 // Runs one transfer on the multi handle, servicing the Qt event queue in
@@ -347,6 +409,19 @@ CURLcode RunTransfer(CURLM* multi, CURL* easy, bool& connected, bool& abandoned,
     return result;
 }
 
+// A failed transfer described by the system error, or else by curl.
+TransportError OtherTransferError(CURL* easy, const char* errorBuffer, CURLcode result)
+{
+    long osError = 0;
+    curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError);
+    if (osError != 0)
+        return TransportError(
+            SocketErrorMessage(osError, QString::fromLocal8Bit(std::strerror(int(osError)))));
+    const QString detail = errorBuffer[0] ? QString::fromUtf8(errorBuffer)
+                                          : QString::fromUtf8(curl_easy_strerror(result));
+    return TransportError(detail.endsWith(u'.') ? detail : detail + u'.');
+}
+
 } // namespace
 
 QString HttpClient::Post(const QString& address, const QStringList& fields)
@@ -365,6 +440,9 @@ QString HttpClient::Post(const QString& address, const QStringList& fields)
         {
             p->busy = false;
             p->abandoned = false;
+            // Whatever the outcome, the bytes of this request are not kept.
+            p->requestBody = QByteArray();
+            p->responseBody = QByteArray();
         }
     } idle{d.get()};
     const RequestWaits::Scope waiting;
@@ -445,46 +523,58 @@ QString HttpClient::Post(const QString& address, const QStringList& fields)
         const CURLcode result =
             RunTransfer(d->multi, easy, d->connected, d->abandoned, dispatchEvents);
 
+        if (!d->fault.isEmpty())
+            throw TransportError(d->fault);
         if (result == CURLE_ABORTED_BY_CALLBACK && d->attemptsExhausted)
             throw HttpStatusError(QString::fromLatin1(d->statusLine), d->status,
-                                  DecodeResponseBody(d->responseBody, d->contentType));
+                                  DecodeResponseBody(d->responseBody, d->head.contentType()));
 
         switch (result) {
         case CURLE_OK:
         case CURLE_GOT_NOTHING:
         case CURLE_PARTIAL_FILE:
-            if (result != CURLE_OK || !d->headersComplete || d->status < 200)
+            if (!d->inBody())
                 throw TransportError(QStringLiteral("Connection Closed Gracefully."));
+            if (result != CURLE_OK)
+                throw TransportError(d->cutShortMessage());
             break;
         case CURLE_OPERATION_TIMEDOUT:
             throw TransportError(QStringLiteral("Connect timed out."));
         case CURLE_COULDNT_RESOLVE_HOST:
             throw TransportError(
                 SocketErrorMessage(HostNotFoundNumber, QStringLiteral("Host not found")));
-        default: {
-            long osError = 0;
-            curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError);
-            if (osError != 0)
-                throw TransportError(SocketErrorMessage(
-                    osError, QString::fromLocal8Bit(std::strerror(int(osError)))));
-            const QString detail = d->errorBuffer[0]
-                                       ? QString::fromUtf8(d->errorBuffer)
-                                       : QString::fromUtf8(curl_easy_strerror(result));
-            throw TransportError(detail.endsWith(u'.') ? detail : detail + u'.');
-        }
+        case CURLE_OUT_OF_MEMORY:
+            // curl's only refusal while it collects the head: one line
+            // longer than it will buffer.
+            if (d->connected && !d->inBody())
+                throw TransportError(
+                    QStringLiteral("The answer has a header line longer than %1 bytes.")
+                        .arg(CURL_MAX_HTTP_HEADER));
+            throw OtherTransferError(easy, d->errorBuffer, result);
+        case CURLE_UNSUPPORTED_PROTOCOL:
+        case CURLE_WEIRD_SERVER_REPLY:
+            if (d->awaitingStatusLine)
+                throw TransportError(
+                    QStringLiteral("The answer does not begin with a valid HTTP status line."));
+            throw OtherTransferError(easy, d->errorBuffer, result);
+        default:
+            throw OtherTransferError(easy, d->errorBuffer, result);
         }
 
         dispatchEvents();
         if (OnWorkEnd)
             OnWorkEnd(TransferDirection::Receive);
 
+        // Decoded, the raw bytes are freed at once rather than held beside the text.
         const QString text =
-            d->status == 204 ? QString() : DecodeResponseBody(d->responseBody, d->contentType);
+            d->status == 204
+                ? QString()
+                : DecodeResponseBody(std::exchange(d->responseBody, {}), d->head.contentType());
         if (d->status >= 200 && d->status <= 299)
             return text;
 
         if (d->status == 401 && attempt < MaxAttempts && d->requestsSent < MaxAttempts) {
-            const AuthScheme scheme = FirstKnownScheme(d->challenges);
+            const AuthScheme scheme = FirstKnownScheme(d->head.challenges());
             if (scheme != AuthScheme::None && !d->password.trimmed().isEmpty()) {
                 d->auth = scheme;
                 continue;

@@ -87,6 +87,9 @@ public:
     // Connection time-out in milliseconds (120000 unless a test shortens it).
     void setConnectTimeout(int milliseconds);
 
+    // Largest answer accepted, status line and headers included.
+    void setMaxAnswerBytes(std::int64_t bytes);
+
 private:
     struct Private;
     std::unique_ptr<Private> d;

@@ -34,6 +34,25 @@ MediaType ParseContentType(const QByteArray& header)
     return media;
 }
 
+char AsciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+// Case-blind for ASCII letters; `needle` is lower case.
+qsizetype IndexOfCaseBlind(QByteArrayView haystack, QByteArrayView needle, qsizetype from)
+{
+    const qsizetype last = haystack.size() - needle.size();
+    for (qsizetype i = from; i <= last; ++i) {
+        qsizetype k = 0;
+        while (k < needle.size() && AsciiLower(haystack[i + k]) == needle[k])
+            ++k;
+        if (k == needle.size())
+            return i;
+    }
+    return -1;
+}
+
 bool IsXmlSubtype(const QByteArray& subtype)
 {
     return subtype == "xml" || subtype == "xml-external-parsed-entity" || subtype.endsWith("+xml");
@@ -49,22 +68,76 @@ QByteArray XmlDeclaredCharset(const QByteArray& body)
     return m.hasMatch() ? m.captured(1).toLatin1() : QByteArray();
 }
 
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool IsWordChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+bool IsCharsetNameChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '_' || c == ':' || c == '-';
+}
+
+// The name after a "charset" that ends at `pos`: blanks, "=", blanks, an
+// optional quote, blanks, then the name. Empty when something else comes.
+QByteArrayView CharsetNameAt(QByteArrayView element, qsizetype pos)
+{
+    const qsizetype end = element.size();
+    while (pos < end && IsBlank(element[pos]))
+        ++pos;
+    if (pos == end || element[pos] != '=')
+        return {};
+    ++pos;
+    while (pos < end && IsBlank(element[pos]))
+        ++pos;
+    if (pos < end && (element[pos] == '"' || element[pos] == '\''))
+        ++pos;
+    while (pos < end && IsBlank(element[pos]))
+        ++pos;
+    const qsizetype start = pos;
+    while (pos < end && IsCharsetNameChar(element[pos]))
+        ++pos;
+    return element.sliced(start, pos - start);
+}
+
 // The character set named by a meta element of an HTML body, in either the
 // HTML5 form (charset="...") or the http-equiv form (content="...; charset=...").
-QByteArray HtmlMetaCharset(const QByteArray& body)
+// One forward pass without backtracking, so a hostile body costs time in
+// proportion to its length. The whole body is searched, not only its first
+// kilobytes, so a meta element after a long head still counts.
+QByteArray HtmlMetaCharset(QByteArrayView body)
 {
-    static const QRegularExpression meta(QStringLiteral(R"(<meta\b[^>]*>)"),
-                                         QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression charset(
-        QStringLiteral(R"(charset\s*=\s*["']?\s*([A-Za-z0-9._:\-]+))"),
-        QRegularExpression::CaseInsensitiveOption);
-    const QString text = QString::fromLatin1(body);
-    for (auto it = meta.globalMatch(text); it.hasNext();) {
-        const QRegularExpressionMatch c = charset.match(it.next().captured(0));
-        if (c.hasMatch())
-            return c.captured(1).toLatin1();
+    static constexpr QByteArrayView Meta = "<meta";
+    static constexpr QByteArrayView Charset = "charset";
+    qsizetype pos = 0;
+    for (;;) {
+        const qsizetype open = body.indexOf('<', pos);
+        if (open < 0 || open + Meta.size() > body.size())
+            return {};
+        const qsizetype after = open + Meta.size();
+        if (IndexOfCaseBlind(body.first(after), Meta, open) != open ||
+            (after < body.size() && IsWordChar(body[after]))) {
+            pos = open + 1;
+            continue;
+        }
+        const qsizetype close = body.indexOf('>', after);
+        if (close < 0)
+            return {};
+        const QByteArrayView element = body.sliced(open, close + 1 - open);
+        for (qsizetype at = 0; (at = IndexOfCaseBlind(element, Charset, at)) >= 0;) {
+            at += Charset.size();
+            const QByteArrayView name = CharsetNameAt(element, at);
+            if (!name.isEmpty())
+                return name.toByteArray();
+        }
+        pos = close + 1;
     }
-    return {};
 }
 
 bool LooksLikeHtml(const QByteArray& body)

@@ -137,6 +137,60 @@ TEST(ResponseDecodingTest, HtmlMetaElementWhenTheHeaderSaysNothing)
     ExpectDecodings(std::begin(cases), std::end(cases));
 }
 
+TEST(ResponseDecodingTest, HowTheMetaElementIsFound)
+{
+    const DecodeCase cases[] = {
+        // Blanks and quotes around the name.
+        {"", "<html><meta charset = ' utf-8'>\xC3\xA9", u"<html><meta charset = ' utf-8'>\u00e9"},
+        {"", "<html><meta\tcharset=\n\"utf-8\"\r>\xC3\xA9",
+         u"<html><meta\tcharset=\n\"utf-8\"\r>\u00e9"},
+        // The first meta element naming a set wins; one naming none is passed over.
+        {"",
+         "<html><meta name=\"author\" content=\"x\"><meta charset=utf-8><meta "
+         "charset=windows-1252>\xC3\xA9",
+         u"<html><meta name=\"author\" content=\"x\"><meta charset=utf-8><meta "
+         u"charset=windows-1252>\u00e9"},
+        // Within one element, a "charset" not followed by a name is passed over.
+        {"", "<html><meta charset-x=1 content=\"charset=utf-8\">\xC3\xA9",
+         u"<html><meta charset-x=1 content=\"charset=utf-8\">\u00e9"},
+        // Not a meta element: <metadata>, or a charset outside any element.
+        {"", "<html><metadata charset=utf-8>\xC3\xA9",
+         u"<html><metadata charset=utf-8>\u00c3\u00a9"},
+        {"", "<html><p>charset=utf-8</p>\xC3\xA9", u"<html><p>charset=utf-8</p>\u00c3\u00a9"},
+        // An element that never closes names nothing.
+        {"", "<html><meta charset=utf-8 \xC3\xA9", u"<html><meta charset=utf-8 \u00c3\u00a9"},
+        // A charset beyond the element's end does not count.
+        {"", "<html><meta name=x> charset=utf-8 \xC3\xA9",
+         u"<html><meta name=x> charset=utf-8 \u00c3\u00a9"},
+    };
+    ExpectDecodings(std::begin(cases), std::end(cases));
+
+    // Later in the body than a fixed window of the first kilobytes would look.
+    const QByteArray late = QByteArray("<html><head><style>") + QByteArray(5000, ' ') +
+                            "</style><meta charset=\"utf-8\"></head>\xC3\xA9";
+    EXPECT_TRUE(DecodeResponseBody(late, "").endsWith(QChar(0xE9)));
+}
+
+TEST(ResponseDecodingTest, AMegabyteOfUnfinishedMetaElementsDecodesAsBytes)
+{
+    // Each element has "charset=" followed by blanks and no name: the worst
+    // case for a search that backtracks over the blanks.
+    QByteArray body = "<html>";
+    const QByteArray element = "<meta charset=" + QByteArray(4000, ' ') + "!>";
+    for (int i = 0; i < 250; ++i)
+        body += element;
+    body += "\xC3\xA9";
+    ASSERT_GT(body.size(), 1000 * 1000);
+    EXPECT_EQ(DecodeResponseBody(body, ""), QString::fromLatin1(body));
+
+    // The same, with the set named at the very end.
+    body.chop(2);
+    body += "<meta charset=\"utf-8\">\xC3\xA9";
+    const QString text = DecodeResponseBody(body, "application/octet-stream");
+    EXPECT_EQ(text.size(), body.size() - 1);
+    EXPECT_TRUE(text.endsWith(QString::fromUtf16(u"<meta charset=\"utf-8\">\u00e9")));
+}
+
 TEST(ResponseDecodingTest, OtherwiseOneCharacterPerByte)
 {
     const DecodeCase cases[] = {

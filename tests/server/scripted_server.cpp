@@ -270,6 +270,26 @@ void ScriptedServer::record(RecordedRequest request)
     m_changed.notify_all();
 }
 
+// False when the server is stopping or the client has gone away.
+bool ScriptedServer::writePiece(int fd, const Piece& piece)
+{
+    if (piece.pauseMs > 0 && WaitFor(-1, 0, m_wakeRead, piece.pauseMs) == Wait::Stopped)
+        return false;
+    std::size_t sent = 0;
+    while (sent < piece.bytes.size()) {
+        if (WaitFor(fd, POLLOUT, m_wakeRead, -1) != Wait::Ready)
+            return false;
+        const ssize_t n =
+            ::send(fd, piece.bytes.data() + sent, piece.bytes.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        if (n <= 0)
+            return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 // Reads until the client closes (or the server stops) so that closing never
 // finds unread data, which would turn the close into a reset.
 void ScriptedServer::drain(int fd)
@@ -344,24 +364,16 @@ void ScriptedServer::serve(int fd, std::size_t index)
 
     if (complete) {
         for (const Piece& piece : exchange->response) {
-            if (piece.pauseMs > 0 && WaitFor(-1, 0, m_wakeRead, piece.pauseMs) == Wait::Stopped) {
+            if (!writePiece(fd, piece)) {
                 ::close(fd);
                 return;
             }
-            std::size_t sent = 0;
-            while (sent < piece.bytes.size()) {
-                if (WaitFor(fd, POLLOUT, m_wakeRead, -1) != Wait::Ready) {
-                    ::close(fd);
-                    return;
-                }
-                const ssize_t n =
-                    ::send(fd, piece.bytes.data() + sent, piece.bytes.size() - sent, MSG_NOSIGNAL);
-                if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                    continue;
-                if (n <= 0)
-                    break;
-                sent += static_cast<std::size_t>(n);
+        }
+        if (exchange->ending == Ending::Endless && !exchange->response.empty()) {
+            while (writePiece(fd, exchange->response.back())) {
             }
+            ::close(fd);
+            return;
         }
         if (exchange->ending == Ending::Close)
             ::shutdown(fd, SHUT_WR);

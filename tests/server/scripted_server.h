@@ -49,6 +49,9 @@ enum class Ending
     HoldOpen,
     // Close at once, without reading anything.
     CloseOnAccept,
+    // An answer without end: the last piece is written again and again
+    // until the client goes away.
+    Endless,
 };
 
 // What one accepted connection gets.
@@ -93,6 +96,7 @@ private:
     void acceptLoop();
     void serve(int fd, std::size_t index);
     void record(RecordedRequest request);
+    bool writePiece(int fd, const Piece& piece);
     void drain(int fd);
 
     std::vector<Exchange> m_script;
