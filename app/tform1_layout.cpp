@@ -53,6 +53,9 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QPoint
     return label;
 }
 
+// A flat button on a dark bar. The style's own hover panel is near white and
+// would swallow the white caption, so under the pointer the button shows a
+// raised frame on the bar's colour instead.
 QToolButton* MakeFlatButton(QWidget* parent, const char* name, const QString& text, QRect geometry,
                             QFont font)
 {
@@ -62,6 +65,17 @@ QToolButton* MakeFlatButton(QWidget* parent, const char* name, const QString& te
     button->setFont(font);
     button->setGeometry(geometry);
     button->setFocusPolicy(Qt::NoFocus);
+    const QPalette system;
+    const QColor caption = SystemColors::HighlightText(system);
+    const QColor bar = SystemColors::WindowFrame();
+    const QColor light = system.color(QPalette::Light);
+    const QColor shadow = bar.darker(200); // the usual shadow grey is lighter than the bar
+    button->setStyleSheet(
+        QStringLiteral("QToolButton { color: %1; background: transparent;"
+                       " border: 1px solid transparent; padding: 0px; }"
+                       "QToolButton:hover { background: %2; border-color: %3 %4 %4 %3; }"
+                       "QToolButton:pressed { background: %2; border-color: %4 %3 %3 %4; }")
+            .arg(caption.name(), bar.name(), light.name(), shadow.name()));
     return button;
 }
 

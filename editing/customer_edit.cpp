@@ -14,13 +14,17 @@
 #include "text_basics.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDate>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QProgressBar>
+#include <QRegularExpression>
 
 namespace {
 
@@ -29,6 +33,18 @@ void SelectEntry(QComboBox* box, const QString& value)
 {
     box->setCurrentIndex(
         box->findText(Trim(value).toString(), Qt::MatchExactly | Qt::MatchCaseSensitive));
+}
+
+// A date field's text is sent when it is empty ("  /  /    ") or holds an
+// existing date with all its digits.
+bool IsSendableDate(const QString& text)
+{
+    if (text == QStringLiteral("  /  /    "))
+        return true;
+    static const QRegularExpression whole(QStringLiteral("^(\\d\\d)/(\\d\\d)/(\\d{4})$"));
+    const QRegularExpressionMatch m = whole.match(text);
+    return m.hasMatch() &&
+           QDate::isValid(m.captured(3).toInt(), m.captured(1).toInt(), m.captured(2).toInt());
 }
 
 void SetDate(QLineEdit* field, const QString& stored)
@@ -91,6 +107,8 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event)
         else if (event->type() == QEvent::FocusOut)
             txtLNExit(field);
         else if (event->type() == QEvent::KeyPress) {
+            if (field == txtSN && RefusesSerialKey(*static_cast<QKeyEvent*>(event)))
+                return true;
             const int key = static_cast<QKeyEvent*>(event)->key();
             if (key == Qt::Key_Return || key == Qt::Key_Enter) {
                 // Enter moves on from the two name fields; the key is not consumed.
@@ -102,6 +120,21 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+bool TForm2::RefusesSerialKey(const QKeyEvent& key) const
+{
+    const bool paste = key.matches(QKeySequence::Paste);
+    const QString typed = paste ? QGuiApplication::clipboard()->text() : key.text();
+    // Editing keys (Backspace, Delete) carry no printable text; shortcuts
+    // such as Ctrl+A are not typing either.
+    if (!paste && (typed.isEmpty() || !typed.front().isPrint() ||
+                   (key.modifiers() & (Qt::ControlModifier | Qt::MetaModifier))))
+        return false;
+    for (const QChar c : typed)
+        if (c < u'0' || c > u'9')
+            return true;
+    return txtSN->text().size() - txtSN->selectedText().size() + typed.size() > 4;
 }
 
 void TForm2::txtLNEnter(QLineEdit* field)
@@ -159,7 +192,7 @@ void TForm2::BitBtn2Click()
     // one would break the list for every user, so nothing is sent.
     const struct
     {
-        const QLineEdit* edit;
+        QLineEdit* edit;
         const char* caption;
     } checked[] = {{txtLN, "Last Name"},
                    {txtFN, "First Name"},
@@ -174,11 +207,29 @@ void TForm2::BitBtn2Click()
                    {txtSN, "Program Serial Number"},
                    {txtPK, "Product Key"}};
     for (const auto& c : checked) {
-        if (c.edit->text().contains(QChar(0x00A9)) || c.edit->text().contains(QChar(0x00AE)))
+        if (c.edit->text().contains(QChar(0x00A9)) || c.edit->text().contains(QChar(0x00AE))) {
+            c.edit->setFocus();
             throw TilloraError(
                 QStringLiteral("The field \"%1\" contains \u00A9 or \u00AE, which the "
                                "customer list cannot carry. Nothing was saved")
                     .arg(QString::fromLatin1(c.caption)));
+        }
+    }
+    // The server reads a partly typed year as it stands ("24" becomes the
+    // year 24), so only a whole, real date or an empty field goes out.
+    const struct
+    {
+        QLineEdit* edit;
+        const QLabel* caption;
+    } dates[] = {{ceBD, Label4}, {cePD, Label5}, {ceDD, Label7}, {ceANI, Label8}};
+    for (const auto& d : dates) {
+        if (!IsSendableDate(DateFieldText(d.edit))) {
+            d.edit->setFocus();
+            throw TilloraError(QStringLiteral("The field \"%1\" does not hold a complete date of "
+                                              "the form month/day/year with four year digits. "
+                                              "Nothing was saved")
+                                   .arg(d.caption->text()));
+        }
     }
 
     m_form5->ShowTask(QStringLiteral("Saving Customer Data"), true);

@@ -136,7 +136,8 @@ void TForm2::Build()
     // The serial number keeps its selection visible when the focus moves on.
     txtSN = LabelledEdit(inner, "txtSN", "Program Serial Number", {16, 43, 121, 21},
                          new PersistentSelectionEdit(inner));
-    txtSN->setMaxLength(4);
+    // The four-digit limit is a typing limit (a validator and the key filter):
+    // a longer number loaded from the server is shown and sent back whole.
     txtSN->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,4}")), txtSN));
     txtPK = LabelledEdit(inner, "txtPK", "Product Key", {16, 99, 121, 21});

@@ -11,6 +11,7 @@ class QComboBox;
 class QCommandLinkButton;
 class QFrame;
 class QGroupBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class TForm1;
@@ -52,6 +53,10 @@ public:
     void txtLNExit(QLineEdit* field);
     void BitBtn2Click(); // save
     void BitBtn1Click(); // cancel
+
+    // Whether a key pressed in txtSN would type something other than digits
+    // or leave more than four characters.
+    bool RefusesSerialKey(const QKeyEvent& key) const;
 
     // A masked date edit's text as the save sends it: an unfilled position
     // reads as a space, so an empty field is "  /  /    ".

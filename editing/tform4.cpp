@@ -2,6 +2,7 @@
 
 #include "endpoints.h"
 #include "error_handler.h"
+#include "errors.h"
 #include "fonts.h"
 #include "message_boxes.h"
 #include "named.h"
@@ -113,6 +114,15 @@ void TForm4::Button1Click()
 
 void TForm4::Button2Click()
 {
+    // The call list has no escape for its two terminators: a note holding one
+    // would break the list for every user, so nothing is sent.
+    const QString note = Memo1->toPlainText();
+    if (note.contains(QChar(0x00A9)) || note.contains(QChar(0x00AE))) {
+        Memo1->setFocus();
+        throw TilloraError(QStringLiteral("The field \"%1\" contains \u00A9 or \u00AE, which the "
+                                          "call list cannot carry. Nothing was saved")
+                               .arg(Label2->text()));
+    }
     const QString reply =
         IdHTTP1.Post(Endpoints::Address(m_callServerBaseAddress, Endpoints::SaveCall), RequestFields());
     MessageBoxes::Show(MessageBoxes::Kind::Information, reply, this);

@@ -12,9 +12,12 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QCommandLinkButton>
 #include <QFrame>
+#include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -29,6 +32,8 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -496,6 +501,7 @@ TEST(CustomerEditTest, TerminatorCharactersAreRefusedBeforeSending)
                 d.ButtonGradient1->click();
                 EXPECT_TRUE(d.isVisible());
                 EXPECT_EQ(c.field->text(), c.value);
+                EXPECT_EQ(QApplication::focusWidget(), c.field);
             }));
         EXPECT_EQ(fixture.errorBoxes.size(), 1);
         errors << fixture.errorBoxes.value(0);
@@ -652,6 +658,156 @@ TEST(CustomerEditTest, TextFieldsHighlightFocusEnterMovesOnAndSerialTakesFourDig
     EXPECT_TRUE(fixture.requests().isEmpty()) << fixture.requests().join(u' ').toStdString();
 }
 
+TEST(CustomerEditTest, StoredSerialIsKeptWholeAndTypingNeverGoesPastFourDigits)
+{
+    refserver::Customer lee = MakeCustomer("Lee", "Ann");
+    lee.sn = "123456";
+    GuiFixture fixture({lee});
+    fixture.start();
+    TForm1& form = fixture.form();
+    TForm2& d = *fixture.windows->Form2;
+    form.SelectPosition(0);
+    fixture.clearRequests();
+
+    // Edit and Save without touching anything sends the serial as stored.
+    ASSERT_TRUE(WhileShown(
+        d, [&] { QTest::mouseClick(form.SpeedButton2, Qt::LeftButton); },
+        [&] {
+            EXPECT_EQ(d.txtSN->text(), u"123456");
+            QTest::mouseClick(d.ButtonGradient1, Qt::LeftButton);
+            EXPECT_FALSE(d.isVisible());
+        }));
+    EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
+    EXPECT_EQ(fixture.requests().value(0), u"/manage/modify.php");
+    EXPECT_EQ(Stored(fixture.store(), "Lee").sn, "123456");
+
+    const struct
+    {
+        const char* what;
+        QString loaded;
+        std::function<void(QLineEdit*)> type;
+        QString kept;
+    } cases[] = {
+        {"a digit at the end", u"123456"_s, [](QLineEdit* e) { QTest::keyClicks(e, u"7"_s); },
+         u"123456"_s},
+        {"a letter", u"123456"_s, [](QLineEdit* e) { QTest::keyClicks(e, u"a"_s); }, u"123456"_s},
+        {"a digit over a selected one", u"123456"_s,
+         [](QLineEdit* e) {
+             QTest::keyClick(e, Qt::Key_Left, Qt::ShiftModifier);
+             QTest::keyClicks(e, u"9"_s);
+         },
+         u"123456"_s},
+        {"backspace shortens", u"123456"_s,
+         [](QLineEdit* e) { QTest::keyClick(e, Qt::Key_Backspace); }, u"12345"_s},
+        {"retyped from scratch", u"123456"_s,
+         [](QLineEdit* e) {
+             QTest::keyClick(e, Qt::Key_A, Qt::ControlModifier);
+             QTest::keyClicks(e, u"98765"_s);
+         },
+         u"9876"_s},
+        {"a short serial fills up to four", u"12"_s,
+         [](QLineEdit* e) { QTest::keyClicks(e, u"3a45"_s); }, u"1234"_s},
+        {"a paste within four", u"12"_s,
+         [](QLineEdit* e) {
+             QGuiApplication::clipboard()->setText(u"34"_s);
+             QTest::keyClick(e, Qt::Key_V, Qt::ControlModifier);
+         },
+         u"1234"_s},
+        {"a paste past four", u"12"_s,
+         [](QLineEdit* e) {
+             QGuiApplication::clipboard()->setText(u"345"_s);
+             QTest::keyClick(e, Qt::Key_V, Qt::ControlModifier);
+         },
+         u"12"_s},
+        {"a paste into a long serial", u"123456"_s,
+         [](QLineEdit* e) {
+             QGuiApplication::clipboard()->setText(u"7"_s);
+             QTest::keyClick(e, Qt::Key_V, Qt::ControlModifier);
+         },
+         u"123456"_s},
+    };
+    ASSERT_TRUE(WhileShown(
+        d, [&] { QTest::mouseClick(form.SpeedButton2, Qt::LeftButton); },
+        [&] {
+            for (const auto& c : cases) {
+                SCOPED_TRACE(c.what);
+                d.txtSN->setText(c.loaded);
+                d.txtSN->setFocus();
+                d.txtSN->end(false);
+                c.type(d.txtSN);
+                EXPECT_EQ(d.txtSN->text(), c.kept);
+            }
+            QTest::mouseClick(d.ButtonGradient2, Qt::LeftButton);
+        }));
+    EXPECT_EQ(Stored(fixture.store(), "Lee").sn, "123456");
+}
+
+TEST(CustomerEditTest, IncompleteOrImpossibleDatesAreRefusedBeforeSending)
+{
+    GuiFixture fixture(ThreeCustomers());
+    fixture.start();
+    TForm1& form = fixture.form();
+    TForm2& d = *fixture.windows->Form2;
+    form.SelectPosition(0);
+    const std::string before = Snapshot(fixture.store());
+
+    const struct
+    {
+        QLineEdit* field;
+        QString typed; // digits; the mask puts in the slashes
+        QString caption;
+    } cases[] = {
+        {d.ceBD, u"011524"_s, u"Begin Date"_s},  // a two-digit year
+        {d.cePD, u"02302024"_s, u"Paid Date"_s}, // no 30 February
+        {d.ceDD, u"1"_s, u"Due Date"_s},
+        {d.ceANI, u"1231"_s, u"Anniversary Date"_s}, // no year
+        {d.ceBD, u"13012024"_s, u"Begin Date"_s},
+        {d.cePD, u"01010000"_s, u"Paid Date"_s}, // there is no year 0
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        fixture.errorBoxes.clear();
+        fixture.clearRequests();
+        ASSERT_TRUE(WhileShown(
+            d, [&] { QTest::mouseClick(form.SpeedButton2, Qt::LeftButton); },
+            [&] {
+                c.field->setFocus();
+                c.field->clear();
+                c.field->home(false);
+                QTest::keyClicks(c.field, c.typed);
+                QTest::mouseClick(d.ButtonGradient1, Qt::LeftButton);
+                EXPECT_TRUE(d.isVisible());
+                EXPECT_EQ(QApplication::focusWidget(), c.field);
+                QTest::mouseClick(d.ButtonGradient2, Qt::LeftButton);
+            }));
+        EXPECT_EQ(fixture.errorBoxes,
+                  QStringList{u"The field \""_s + c.caption +
+                              u"\" does not hold a complete date of the form month/day/year "
+                              u"with four year digits. Nothing was saved."_s})
+            << fixture.errorBoxes.join(u'\n').toStdString();
+        EXPECT_TRUE(fixture.requests().isEmpty()) << fixture.requests().join(u' ').toStdString();
+    }
+    EXPECT_EQ(Snapshot(fixture.store()), before);
+
+    // A complete date typed in, and a field left empty, are sent.
+    fixture.errorBoxes.clear();
+    ASSERT_TRUE(WhileShown(
+        d, [&] { QTest::mouseClick(form.SpeedButton2, Qt::LeftButton); },
+        [&] {
+            d.ceBD->setFocus();
+            d.ceBD->clear();
+            d.ceBD->home(false);
+            QTest::keyClicks(d.ceBD, u"02292024"_s);
+            d.ceANI->clear();
+            QTest::mouseClick(d.ButtonGradient1, Qt::LeftButton);
+            EXPECT_FALSE(d.isVisible());
+        }));
+    EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
+    const refserver::Customer adams = Stored(fixture.store(), "Adams");
+    EXPECT_EQ(adams.bd, "2024-02-29");
+    EXPECT_FALSE(adams.ani.has_value());
+}
+
 std::vector<refserver::Call> CallsOf(refserver::Store& store, std::int64_t customerId)
 {
     std::vector<refserver::Call> out;
@@ -768,6 +924,46 @@ TEST(CallRecordTest, CancelSendsNothingAndTheControlsKeepTheirState)
     EXPECT_EQ(Snapshot(fixture.store()), before);
 }
 
+TEST(CallRecordTest, RecordMarksInTheNoteAreRefusedBeforeSending)
+{
+    GuiFixture fixture({MakeCustomer("Adams", "Al")});
+    fixture.start();
+    TForm1& form = fixture.form();
+    TForm4& d = *fixture.windows->Form4;
+    form.SelectPosition(0);
+    const std::string before = Snapshot(fixture.store());
+
+    const std::pair<Qt::Key, QString> marks[] = {{Qt::Key_copyright, u"\u00A9"_s},
+                                                 {Qt::Key_registered, u"\u00AE"_s}};
+    for (const auto& [key, mark] : marks) {
+        SCOPED_TRACE(mark.toStdString());
+        fixture.errorBoxes.clear();
+        fixture.clearRequests();
+        ASSERT_TRUE(WhileShown(
+            d, [&] { QTest::mouseClick(form.SpeedButton9, Qt::LeftButton); },
+            [&] {
+                d.Memo1->setFocus();
+                d.Memo1->clear();
+                QTest::keyClicks(d.Memo1, u"Tillora "_s);
+                QTest::sendKeyEvent(QTest::Press, d.Memo1, key, mark, {});
+                QTest::sendKeyEvent(QTest::Release, d.Memo1, key, mark, {});
+                ASSERT_EQ(d.Memo1->toPlainText(), u"Tillora "_s + mark);
+                QTest::mouseClick(d.Button2, Qt::LeftButton);
+                EXPECT_TRUE(d.isVisible());
+                EXPECT_EQ(QApplication::focusWidget(), d.Memo1);
+                EXPECT_EQ(d.Memo1->toPlainText(), u"Tillora "_s + mark);
+                QTest::mouseClick(d.Button1, Qt::LeftButton);
+            }));
+        EXPECT_EQ(fixture.errorBoxes,
+                  QStringList{u"The field \"Conversation Details\" contains \u00A9 or \u00AE, "
+                              u"which the call list cannot carry. Nothing was saved."_s})
+            << fixture.errorBoxes.join(u'\n').toStdString();
+        EXPECT_TRUE(fixture.otherBoxes.isEmpty()) << fixture.otherBoxes.join(u'\n').toStdString();
+        EXPECT_TRUE(fixture.requests().isEmpty()) << fixture.requests().join(u' ').toStdString();
+    }
+    EXPECT_EQ(Snapshot(fixture.store()), before);
+}
+
 TEST(DormantMoveTest, NoKeepsTheCustomerYesMovesItAndDropsItsCalls)
 {
     GuiFixture fixture(
@@ -815,6 +1011,68 @@ TEST(DormantMoveTest, NoKeepsTheCustomerYesMovesItAndDropsItsCalls)
     EXPECT_TRUE(CallsOf(fixture.store(), baker).empty());
     EXPECT_EQ(fixture.store().calls().size(), 2u);
     EXPECT_EQ(form.Calls.CallCount(), 2);
+}
+
+// How a flat button looks on its bar: the share of its inner pixels in the
+// bar's colour, how many are in the caption colour, and whether the band along
+// its edges differs from the bar (a frame).
+struct FlatLook
+{
+    double barShare = 0;
+    int captionPixels = 0;
+    bool framed = false;
+};
+
+FlatLook LookOf(const QToolButton* button)
+{
+    const QColor bar = button->parentWidget()->palette().color(QPalette::Window);
+    const QColor caption = QGuiApplication::palette().color(QPalette::HighlightedText);
+    const auto near = [](QColor a, QColor b) {
+        return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+                   std::abs(a.blue() - b.blue()) <=
+               45;
+    };
+    const QImage image = button->parentWidget()->grab(button->geometry()).toImage();
+    FlatLook look;
+    int inner = 0, onBar = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            const int edge = std::min({x, y, image.width() - 1 - x, image.height() - 1 - y});
+            if (edge < 2)
+                look.framed = look.framed || !near(c, bar);
+            else if (edge >= 3) {
+                ++inner;
+                onBar += near(c, bar);
+                look.captionPixels += near(c, caption);
+            }
+        }
+    }
+    look.barShare = inner ? double(onBar) / inner : 0;
+    return look;
+}
+
+TEST(OpenerButtonsTest, FlatButtonCaptionsStayReadableUnderThePointer)
+{
+    GuiFixture fixture(ThreeCustomers());
+    fixture.start();
+    TForm1& form = fixture.form();
+    QWidget* const elsewhere = form.Label3;
+
+    for (QToolButton* button : {form.SpeedButton1, form.SpeedButton2, form.SpeedButton3,
+                                form.SpeedButton4, form.SpeedButton9}) {
+        SCOPED_TRACE(button->text().toStdString());
+        ASSERT_TRUE(button->isVisible());
+        for (const bool hovered : {false, true, false}) {
+            SCOPED_TRACE(hovered ? "under the pointer" : "pointer elsewhere");
+            QTest::mouseMove(hovered ? static_cast<QWidget*>(button) : elsewhere);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return button->underMouse() == hovered; }));
+            const FlatLook look = LookOf(button);
+            EXPECT_GE(look.barShare, 0.6);
+            EXPECT_GE(look.captionPixels, 10);
+            EXPECT_EQ(look.framed, hovered);
+        }
+    }
 }
 
 } // namespace
