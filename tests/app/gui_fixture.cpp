@@ -5,11 +5,27 @@
 GuiFixture::GuiFixture(const std::vector<refserver::Customer>& customers,
                        const std::vector<refserver::Call>& calls)
 {
+    startServer({}, customers, calls);
+}
+
+GuiFixture::GuiFixture(RequireAuthentication, const std::vector<refserver::Customer>& customers,
+                       const std::vector<refserver::Call>& calls)
+    : m_authenticated(true)
+{
+    refserver::ServerConfig config;
+    config.user = User;
+    config.password = Password;
+    startServer(std::move(config), customers, calls);
+}
+
+void GuiFixture::startServer(refserver::ServerConfig config,
+                             const std::vector<refserver::Customer>& customers,
+                             const std::vector<refserver::Call>& calls)
+{
     m_store = std::make_unique<refserver::Store>(
         m_dir.filePath(QStringLiteral("gui.sqlite")).toStdString());
     if (!customers.empty())
         m_store->bulkInsert(customers, calls);
-    refserver::ServerConfig config;
     config.logRequests = false;
     config.observer = [this](const std::string&, const std::string& target) {
         std::lock_guard lock(m_mutex);
@@ -56,8 +72,10 @@ void GuiFixture::start(const QString& address)
     // the built-in settings.
     const QString callAddress =
         address.isEmpty() ? QStringLiteral("http://localhost:%1").arg(m_server->port()) : QString();
+    const QString user = m_authenticated ? QString::fromLatin1(User) : QString();
+    const QString password = m_authenticated ? QString::fromLatin1(Password) : QString();
     windows = std::make_unique<WindowSet>(ServerSettings{
-        address.isEmpty() ? baseAddress() : address, QString(), QString(), callAddress});
+        address.isEmpty() ? baseAddress() : address, user, password, callAddress});
     windows->Form1->show();
     waitUntilIdle();
 }

@@ -22,6 +22,16 @@ class GuiFixture
 public:
     explicit GuiFixture(const std::vector<refserver::Customer>& customers = {},
                         const std::vector<refserver::Call>& calls = {});
+
+    // A server whose scripts all ask for these credentials; start() then
+    // builds the windows with them.
+    static constexpr const char* User = "staff";
+    static constexpr const char* Password = "s3cret";
+    struct RequireAuthentication
+    {
+    };
+    GuiFixture(RequireAuthentication, const std::vector<refserver::Customer>& customers,
+               const std::vector<refserver::Call>& calls = {});
     ~GuiFixture();
 
     QString baseAddress() const;
@@ -46,6 +56,11 @@ public:
     MessageBoxes::Answer nextAnswer = MessageBoxes::Answer::Yes;
 
 private:
+    void startServer(refserver::ServerConfig config,
+                     const std::vector<refserver::Customer>& customers,
+                     const std::vector<refserver::Call>& calls);
+
+    bool m_authenticated = false;
     QTemporaryDir m_dir;
     std::unique_ptr<refserver::Store> m_store;
     std::unique_ptr<refserver::ReferenceServer> m_server;

@@ -1076,3 +1076,55 @@ TEST(OpenerButtonsTest, FlatButtonCaptionsStayReadableUnderThePointer)
 }
 
 } // namespace
+
+namespace {
+
+TEST(AuthenticationTest, EveryWindowWritesToAServerThatProtectsAllScripts)
+{
+    GuiFixture fixture(GuiFixture::RequireAuthentication{},
+                       {MakeCustomer("Adams", "Al"), MakeCustomer("Baker", "Bo")});
+    fixture.start();
+    TForm1& form = fixture.form();
+    ASSERT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
+    ASSERT_EQ(form.ListModel->count(), 2);
+
+    // A new customer through the edit dialog.
+    TForm2& edit = *fixture.windows->Form2;
+    form.ListView1->selectionModel()->clearSelection();
+    ASSERT_TRUE(WhileShown(
+        edit, [&] { QTest::mouseClick(form.SpeedButton1, Qt::LeftButton); },
+        [&] {
+            edit.txtLN->setText(u"Zeller"_s);
+            edit.txtFN->setText(u"Zoe"_s);
+            QTest::mouseClick(edit.ButtonGradient1, Qt::LeftButton);
+        }));
+    EXPECT_EQ(edit.result(), TForm2::ResultSaved);
+    EXPECT_EQ(Stored(fixture.store(), "Zeller").fn, "Zoe");
+
+    // A change of the first customer through the same dialog.
+    form.SelectPosition(0);
+    ASSERT_TRUE(WhileShown(
+        edit, [&] { QTest::mouseClick(form.SpeedButton2, Qt::LeftButton); },
+        [&] {
+            edit.txtFN->setText(u"Alan"_s);
+            QTest::mouseClick(edit.ButtonGradient1, Qt::LeftButton);
+        }));
+    EXPECT_EQ(Stored(fixture.store(), "Adams").fn, "Alan");
+
+    // A call through the call dialog.
+    TForm4& call = *fixture.windows->Form4;
+    form.SelectPosition(0);
+    ASSERT_TRUE(WhileShown(
+        call, [&] { QTest::mouseClick(form.SpeedButton9, Qt::LeftButton); },
+        [&] {
+            call.Memo1->setPlainText(u"Asked for the new release"_s);
+            QTest::mouseClick(call.Button2, Qt::LeftButton);
+        }));
+    const auto calls = CallsOf(fixture.store(), Stored(fixture.store(), "Adams").id);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].text, "Asked for the new release");
+
+    EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
+}
+
+} // namespace
