@@ -34,31 +34,72 @@ std::tm LocalNow()
     return local;
 }
 
-} // namespace
-
-std::optional<std::optional<std::string>> ParseFormDate(const std::string& text)
+bool AllDigits(const std::string& text)
 {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+enum class Problem
+{
+    None,
+    NotADate,
+    YearNotFourDigits
+};
+
+std::optional<std::optional<std::string>> Read(const std::string& text, Problem& problem)
+{
+    problem = Problem::None;
     if (text.find_first_not_of(" /") == std::string::npos)
         return std::optional<std::string>();
 
+    problem = Problem::NotADate;
     const std::size_t s1 = text.find('/');
     const std::size_t s2 = s1 == std::string::npos ? s1 : text.find('/', s1 + 1);
     if (s2 == std::string::npos || text.find('/', s2 + 1) != std::string::npos)
         return std::nullopt;
-    int month = 0, day = 0, year = 0;
+    int month = 0, day = 0;
     if (!ParseNumber(text.substr(0, s1), 2, month) ||
-        !ParseNumber(text.substr(s1 + 1, s2 - s1 - 1), 2, day) ||
-        !ParseNumber(text.substr(s2 + 1), 4, year) || text.size() - s2 - 1 != 4)
+        !ParseNumber(text.substr(s1 + 1, s2 - s1 - 1), 2, day))
         return std::nullopt;
+    // The year is its four characters, all digits: "01/15/  24" is a year
+    // left half typed, not the year 24.
+    const std::string yearPart = text.substr(s2 + 1);
+    if (yearPart.size() != 4 || !AllDigits(yearPart)) {
+        const std::size_t begin = yearPart.find_first_not_of(' ');
+        const std::size_t end = yearPart.find_last_not_of(' ');
+        const std::string digits =
+            begin == std::string::npos ? std::string() : yearPart.substr(begin, end - begin + 1);
+        if (AllDigits(digits) && digits.size() != 4)
+            problem = Problem::YearNotFourDigits;
+        return std::nullopt;
+    }
+    const int year = std::stoi(yearPart);
 
     const std::chrono::year_month_day date{std::chrono::year(year),
                                            std::chrono::month(unsigned(month)),
                                            std::chrono::day(unsigned(day))};
     if (year < 1 || !date.ok())
         return std::nullopt;
+    problem = Problem::None;
     char iso[11];
     std::snprintf(iso, sizeof iso, "%04d-%02d-%02d", year, month, day);
     return std::optional<std::string>(iso);
+}
+
+} // namespace
+
+std::optional<std::optional<std::string>> ParseFormDate(const std::string& text)
+{
+    Problem problem;
+    return Read(text, problem);
+}
+
+std::string FormDateProblem(const std::string& text)
+{
+    Problem problem;
+    Read(text, problem);
+    return problem == Problem::YearNotFourDigits ? "whose year is not four digits"
+                                                 : "which is not a date of the form month/day/year";
 }
 
 std::string TodayText()

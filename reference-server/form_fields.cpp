@@ -1,5 +1,8 @@
 #include "form_fields.h"
 
+#include <cstdio>
+#include <unordered_set>
+
 namespace refserver {
 
 namespace {
@@ -37,6 +40,31 @@ std::string Decode(std::string_view text)
     if (!IsValidUtf8(out))
         throw BadRequest("The form body is not UTF-8 text.");
     return out;
+}
+
+// The first control character in UTF-8 text other than tab, CR and LF: C0,
+// DEL and C1 (U+0080 to U+009F).
+std::optional<unsigned> FirstControl(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c == 0x7F)
+            return c;
+        if (c == 0xC2 && i + 1 < text.size()) {
+            const auto next = static_cast<unsigned char>(text[i + 1]);
+            if (next >= 0x80 && next <= 0x9F)
+                return next;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string ControlRefusal(std::string_view subject, unsigned control)
+{
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", control);
+    return std::string(subject) + " holds the control character " + code +
+           "; only tab, CR and LF are allowed.";
 }
 
 } // namespace
@@ -116,6 +144,19 @@ const std::string& FormFields::require(std::string_view name) const
         if (key == name)
             return value;
     throw BadRequest("The field \"" + std::string(name) + "\" is missing.");
+}
+
+void FormFields::requireWellFormed() const
+{
+    std::unordered_set<std::string_view> seen;
+    for (const auto& [name, value] : m_fields) {
+        if (const auto c = FirstControl(name))
+            throw BadRequest(ControlRefusal("A field name", *c));
+        if (const auto c = FirstControl(value))
+            throw BadRequest(ControlRefusal("The field \"" + name + "\"", *c));
+        if (!seen.insert(name).second)
+            throw BadRequest("The field \"" + name + "\" appears more than once.");
+    }
 }
 
 } // namespace refserver

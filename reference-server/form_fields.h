@@ -27,6 +27,10 @@ public:
     std::optional<std::string> find(std::string_view name) const;
     // Raises BadRequest naming the field when it is missing.
     const std::string& require(std::string_view name) const;
+    // Raises BadRequest for a field sent twice (which of the two would be
+    // meant?) or holding a control character other than tab, CR and LF
+    // (a NUL cuts the text short in other tools).
+    void requireWellFormed() const;
 
 private:
     std::vector<std::pair<std::string, std::string>> m_fields;

@@ -14,7 +14,7 @@ const char UsageText[] =
     "  --db FILE              database file (default tillora.sqlite)\n"
     "  --demo                 fill an empty database with demo data\n"
     "  --generate N,M         fill an empty database with N synthetic customers and M calls\n"
-    "  --auth USER:PASSWORD   require Basic authentication on the main window's scripts\n"
+    "  --auth USER:PASSWORD   require Basic authentication on every script\n"
     "  --latin1               answer in ISO-8859-1 without a charset parameter\n"
     "  --help                 show this text\n";
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "listener.h"
 #include "store.h"
 
 #include <httplib.h>
@@ -14,7 +15,7 @@ namespace refserver {
 
 struct ServerConfig
 {
-    // When set, the scripts the main window calls need Basic authentication.
+    // When set, every script needs Basic authentication.
     std::optional<std::string> user;
     std::optional<std::string> password;
     // Answer in ISO-8859-1 without a charset parameter, as older servers do.
@@ -23,11 +24,14 @@ struct ServerConfig
     // Called with the method and target of every request, before it is
     // answered (tests watch it).
     std::function<void(const std::string& method, const std::string& target)> observer;
+    ListenerLimits limits;
 };
 
+// The largest form body a script accepts, counted as it arrives.
 inline constexpr std::size_t MaxBodyBytes = 1 << 20;
 
-// Registers the nine server scripts on `server`.
+// Registers the nine server scripts on `server`, with the checks every
+// request passes before a script reads its body.
 void InstallScripts(httplib::Server& server, Store& store, const ServerConfig& config);
 
 // A server running on its own thread; for tests and the executable alike.
@@ -39,15 +43,17 @@ public:
 
     // Binds host:port (port 0: any free port). False when it cannot listen.
     bool bind(const std::string& host, int port);
-    int port() const { return m_port; }
+    int port() const;
     void start(); // serves on a background thread
     void run();   // serves on the calling thread until stop()
     void stop();
 
 private:
-    httplib::Server m_server;
+    class ScriptServer;
+
     ServerConfig m_config;
-    int m_port = 0;
+    std::unique_ptr<ScriptServer> m_server;
+    std::unique_ptr<Listener> m_listener;
     std::thread m_thread;
 };
 

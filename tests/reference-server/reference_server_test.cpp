@@ -2,20 +2,12 @@
 // with a temporary database, reached through the client's own transport and
 // read with the client's own parsers.
 
-#include "call_table.h"
-#include "customer_table.h"
-#include "http_client.h"
+#include "server_fixture.h"
 
 #include "dates.h"
 #include "options.h"
-#include "scripts.h"
-#include "store.h"
-
-#include <gtest/gtest.h>
 
 #include <QDate>
-#include <QStringList>
-#include <QTemporaryDir>
 #include <QUrl>
 
 #include <atomic>
@@ -25,100 +17,7 @@
 
 namespace {
 
-using namespace Qt::StringLiterals;
-using refserver::ReferenceServer;
-using refserver::ServerConfig;
-using refserver::Store;
-
-class ServerFixture
-{
-public:
-    explicit ServerFixture(ServerConfig config = quietConfig(), QString dbPath = {})
-        : m_dbPath(dbPath.isEmpty() ? m_dir.filePath(u"test.sqlite"_s) : dbPath)
-    {
-        m_store = std::make_unique<Store>(m_dbPath.toStdString());
-        m_server = std::make_unique<ReferenceServer>(*m_store, config);
-        if (!m_server->bind("127.0.0.1", 0))
-            throw std::runtime_error("cannot bind");
-        m_server->start();
-    }
-
-    static ServerConfig quietConfig()
-    {
-        ServerConfig c;
-        c.logRequests = false;
-        return c;
-    }
-
-    QString address(QStringView path) const
-    {
-        return u"http://127.0.0.1:"_s + QString::number(m_server->port()) + path.toString();
-    }
-    const QString& dbPath() const { return m_dbPath; }
-    void stop()
-    {
-        m_server.reset();
-        m_store.reset();
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_dbPath;
-    std::unique_ptr<Store> m_store;
-    std::unique_ptr<ReferenceServer> m_server;
-};
-
-// The 21 fields of the customer save, in the order the edit dialog sends them.
-QStringList CustomerFields(const QString& id, const QString& last, const QString& first)
-{
-    return {u"ID="_s + id,
-            u"txtLN="_s + last,
-            u"txtFN="_s + first,
-            u"txtBN=  Feed & Seed "_s,
-            u"txtAD=12 Elm St\r\nSuite 4"_s,
-            u"txtCY=Dover"_s,
-            u"txtST=DE"_s,
-            u"txtZP=19901"_s,
-            u"txtP1=3025550143"_s,
-            u"txtP2="_s,
-            u"txtEM=a+b@example.com"_s,
-            u"txtHO=Word Of Mouth"_s,
-            u"txtDV=CD By Mail"_s,
-            u"txtPM=Starter (Receipts)"_s,
-            u"txtSN=0042"_s,
-            u"txtPK=TLR-1=2"_s,
-            u"txtBD=01/15/2024"_s,
-            u"txtDD=02/29/2024"_s,
-            u"txtPD=  /  /    "_s,
-            u"txtANI=12/31/2025"_s,
-            u"txtACT=1"_s};
-}
-
-TCustomerTable LoadActive(HttpClient& client, const ServerFixture& server)
-{
-    return TCustomerTable::Parse(client.Post(server.address(u"/manage/datapile.php"), {}));
-}
-
-TCustomerTable LoadDormant(HttpClient& client, const ServerFixture& server)
-{
-    return TCustomerTable::Parse(client.Post(server.address(u"/manage/dormantpile.php"), {}));
-}
-
-TCallTable LoadCalls(HttpClient& client, const ServerFixture& server)
-{
-    return TCallTable::Parse(client.Post(server.address(u"/manage/callpile.php"), {}));
-}
-
-int StatusOf(HttpClient& client, const QString& address, const QStringList& fields)
-{
-    try {
-        client.Post(address, fields);
-    } catch (const HttpStatusError& e) {
-        EXPECT_TRUE(e.body().startsWith(u"Error: ")) << e.body().toStdString();
-        return e.status();
-    }
-    return 200;
-}
+using namespace refserver_test;
 
 TEST(ReferenceServerTest, AddedCustomersComeBackFieldForFieldInNameOrder)
 {
@@ -277,28 +176,50 @@ TEST(ReferenceServerTest, BadInputIsRefusedAndNothingIsStored)
     EXPECT_EQ(LoadDormant(client, server).CustomerCount(), 0);
 }
 
-TEST(ReferenceServerTest, BasicAuthenticationGuardsTheMainWindowScripts)
+TEST(ReferenceServerTest, BasicAuthenticationGuardsEveryScript)
 {
     ServerConfig config = ServerFixture::quietConfig();
     config.user = "staff";
     config.password = "s3cret";
     ServerFixture server(config);
-
-    HttpClient anonymous;
-    try {
-        anonymous.Post(server.address(u"/manage/datapile.php"), {});
-        ADD_FAILURE() << "served without credentials";
-    } catch (const HttpStatusError& e) {
-        EXPECT_EQ(e.status(), 401);
-    }
-    HttpClient wrong(u"staff"_s, u"guess"_s);
-    EXPECT_THROW(wrong.Post(server.address(u"/quickstats.php"), {}), HttpStatusError);
-
-    // The edit dialog's client has no credentials and needs none.
-    anonymous.Post(server.address(u"/manage/newguy.php"), CustomerFields(u"0"_s, u"A"_s, u"B"_s));
     HttpClient staff(u"staff"_s, u"s3cret"_s);
-    EXPECT_EQ(LoadActive(staff, server).CustomerCount(), 1);
+    staff.Post(server.address(u"/manage/newguy.php"), CustomerFields(u"0"_s, u"A"_s, u"B"_s));
+    const QString id = QString::number(LoadActive(staff, server).ID(0));
+    const QString before = staff.Post(server.address(u"/manage/datapile.php"), {});
+
+    // The write scripts too: without credentials anyone could add or
+    // overwrite customers and log calls.
+    const struct
+    {
+        const char16_t* path;
+        QStringList fields;
+    } scripts[] = {
+        {u"/manage/datapile.php", {}},
+        {u"/manage/dormantpile.php", {}},
+        {u"/quickstats.php", {}},
+        {u"/manage/callpile.php", {}},
+        {u"/statecount.php", {}},
+        {u"/manage/dormantcontact.php?ID=", {}},
+        {u"/manage/newguy.php", CustomerFields(u"0"_s, u"Intruder"_s, u"I"_s)},
+        {u"/manage/modify.php", CustomerFields(id, u"Intruder"_s, u"I"_s)},
+        {u"/manage/savecall.php",
+         {u"ID="_s + id, u"direction=Incoming"_s, u"Handler=Anna"_s, u"textarea=x"_s}},
+    };
+    HttpClient anonymous;
+    HttpClient wrong(u"staff"_s, u"guess"_s);
+    for (const auto& s : scripts) {
+        QString path = QString::fromUtf16(s.path);
+        if (path.endsWith(u'='))
+            path += id;
+        SCOPED_TRACE(path.toStdString());
+        const Answer refused = PostFor(anonymous, server.address(path), s.fields);
+        EXPECT_EQ(refused.status, 401);
+        EXPECT_EQ(refused.text, u"Please sign in to the Tillora server.");
+        EXPECT_EQ(PostFor(wrong, server.address(path), s.fields).status, 401);
+    }
+    EXPECT_EQ(staff.Post(server.address(u"/manage/datapile.php"), {}), before);
     EXPECT_EQ(LoadCalls(staff, server).CallCount(), 0);
+    EXPECT_EQ(LoadDormant(staff, server).CustomerCount(), 0);
 }
 
 TEST(ReferenceServerTest, Latin1AndUtf8AnswersDecodeTheSame)

@@ -1,0 +1,605 @@
+// The reference server against hostile and malformed requests. The wire
+// cases use raw sockets, so every byte the server sees is the test's own.
+
+#include "server_fixture.h"
+
+#include <QByteArray>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace refserver_test;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t OneMiB = 1 << 20;
+
+// One client connection, written and read byte for byte.
+class RawConnection
+{
+public:
+    explicit RawConnection(int port)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(std::uint16_t(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (m_fd < 0 ||
+            ::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+            throw std::runtime_error("cannot connect to the test server");
+    }
+    ~RawConnection()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    RawConnection(const RawConnection&) = delete;
+    RawConnection& operator=(const RawConnection&) = delete;
+
+    // False once the server takes no more bytes.
+    bool send(std::string_view bytes)
+    {
+        while (!bytes.empty()) {
+            const ssize_t n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            bytes.remove_prefix(std::size_t(n));
+        }
+        return true;
+    }
+
+    // Everything the server sends until it closes the connection or `wait`
+    // has passed.
+    std::string receive(std::chrono::milliseconds wait)
+    {
+        const auto deadline = Clock::now() + wait;
+        std::string received;
+        char buffer[16384];
+        for (;;) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0)
+                break;
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, int(left.count())) <= 0)
+                continue;
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            received.append(buffer, std::size_t(n));
+        }
+        return received;
+    }
+
+    // Ends the client's side: the server reads the end of the request.
+    void closeSending() { ::shutdown(m_fd, SHUT_WR); }
+
+    // True when the server sent something or closed within `wait`.
+    bool answered(std::chrono::milliseconds wait) const
+    {
+        pollfd p{m_fd, POLLIN, 0};
+        return ::poll(&p, 1, int(wait.count())) > 0;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+struct RawAnswer
+{
+    int status = 0;
+    std::string head; // status line and headers
+    std::string body;
+
+    std::string header(std::string_view name) const
+    {
+        std::size_t at = head.find("\r\n");
+        while (at != std::string::npos && at + 2 < head.size()) {
+            const std::size_t end = head.find("\r\n", at + 2);
+            const std::string line = head.substr(at + 2, end - at - 2);
+            const std::size_t colon = line.find(':');
+            if (colon == name.size() &&
+                std::equal(name.begin(), name.end(), line.begin(), [](char a, char b) {
+                    return std::tolower((unsigned char)a) == std::tolower((unsigned char)b);
+                }))
+                return line.substr(line.find_first_not_of(' ', colon + 1));
+            at = end;
+        }
+        return {};
+    }
+};
+
+RawAnswer ParseAnswer(const std::string& bytes)
+{
+    RawAnswer answer;
+    const std::size_t end = bytes.find("\r\n\r\n");
+    answer.head = bytes.substr(0, end);
+    if (end != std::string::npos)
+        answer.body = bytes.substr(end + 4);
+    if (bytes.rfind("HTTP/1.", 0) == 0 && bytes.size() > 12)
+        answer.status = std::atoi(bytes.c_str() + 9);
+    return answer;
+}
+
+RawAnswer Exchange(int port, std::string_view request, std::chrono::milliseconds wait = 10s)
+{
+    RawConnection connection(port);
+    connection.send(request);
+    return ParseAnswer(connection.receive(wait));
+}
+
+// A POST of `body` with the form type and its length, plus `headers`.
+std::string FormRequest(std::string_view target, std::string_view body,
+                        std::string_view headers = {})
+{
+    std::string request = "POST " + std::string(target) +
+                          " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                          "Content-Type: application/x-www-form-urlencoded\r\n"
+                          "Content-Length: " +
+                          std::to_string(body.size()) + "\r\n";
+    request += headers;
+    request += "\r\n";
+    request += body;
+    return request;
+}
+
+std::string Chunk(std::string_view data)
+{
+    char size[20];
+    std::snprintf(size, sizeof size, "%zx\r\n", data.size());
+    return size + std::string(data) + "\r\n";
+}
+
+std::string CallBody(const QString& id, std::string_view note)
+{
+    return "ID=" + id.toStdString() +
+           "&direction=Incoming&Handler=Anna&textarea=" + std::string(note);
+}
+
+TEST(ReferenceServerLimitsTest, FormBodiesUpTo1MiBAreSaved)
+{
+    ServerFixture server;
+    HttpClient client;
+    const QString id = AddCustomer(client, server, u"Long"_s);
+    const QString address = server.address(u"/manage/savecall.php");
+    // The client joins the four fields with "&"; letters need no escapes.
+    const QString prefix = u"ID="_s + id + u"&direction=Incoming&Handler=Anna&textarea="_s;
+
+    const struct
+    {
+        const char* what;
+        QString note;
+    } notes[] = {
+        {"a long note with line breaks",
+         u"Customer called about the receipt printer.\r\n"_s.repeated(182)},
+        {"accented letters", QString(1400, u'é')},
+        {"a body of exactly 1 MiB", QString(qsizetype(OneMiB) - prefix.size(), u'x')},
+    };
+    int saved = 0;
+    for (const auto& n : notes) {
+        SCOPED_TRACE(n.what);
+        const Answer answer = PostFor(
+            client, address,
+            {u"ID="_s + id, u"direction=Incoming"_s, u"Handler=Anna"_s, u"textarea="_s + n.note});
+        EXPECT_EQ(answer.status, 200) << answer.text.toStdString();
+        const TCallTable calls = LoadCalls(client, server);
+        if (calls.CallCount() == saved + 1) {
+            EXPECT_EQ(calls.CallText(saved), n.note);
+        }
+        saved = calls.CallCount();
+    }
+    EXPECT_EQ(saved, 3);
+}
+
+TEST(ReferenceServerLimitsTest, OverLimitBodiesAreRefusedHoweverTheyArrive)
+{
+    ServerFixture server;
+    HttpClient client;
+    const QString id = AddCustomer(client, server, u"Limit"_s);
+    const std::string tooLarge =
+        "Error: the request body is larger than the limit of 1 MiB (1048576 bytes).";
+    const QString prefix = u"ID="_s + id + u"&direction=Incoming&Handler=Anna&textarea="_s;
+
+    // One byte over, announced by its length.
+    const Answer over =
+        PostFor(client, server.address(u"/manage/savecall.php"),
+                {u"ID="_s + id, u"direction=Incoming"_s, u"Handler=Anna"_s,
+                 u"textarea="_s + QString(qsizetype(OneMiB) - prefix.size() + 1, u'x')});
+    EXPECT_EQ(over.status, 413);
+    EXPECT_EQ(over.text.toStdString(), tooLarge);
+
+    // An announced length far beyond the limit is refused before any of the
+    // body is read, and without inviting it with "100 Continue".
+    for (const std::string expect : {"", "Expect: 100-continue\r\n"}) {
+        SCOPED_TRACE(expect);
+        RawConnection connection(server.port());
+        const std::string head = FormRequest("/manage/savecall.php", "");
+        connection.send(head.substr(0, head.find("Content-Length")) + expect +
+                        "Content-Length: 10737418240\r\n\r\n");
+        const RawAnswer answer = ParseAnswer(connection.receive(3s));
+        EXPECT_EQ(answer.status, 413);
+        EXPECT_EQ(answer.body, tooLarge);
+    }
+
+    // A chunked body is counted as it arrives: the server stops reading soon
+    // after the limit instead of taking all 128 MiB.
+    {
+        RawConnection connection(server.port());
+        connection.send("POST /manage/savecall.php HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                        "Connection: close\r\n"
+                        "Content-Type: application/x-www-form-urlencoded\r\n"
+                        "Transfer-Encoding: chunked\r\n\r\n" +
+                        Chunk(CallBody(id, "")));
+        std::atomic<std::size_t> sent{0};
+        std::thread sender([&] {
+            const std::string piece = Chunk(std::string(65536, 'x'));
+            while (sent < 128 * OneMiB && connection.send(piece))
+                sent += piece.size();
+        });
+        const RawAnswer answer = ParseAnswer(connection.receive(20s));
+        sender.join();
+        EXPECT_EQ(answer.status, 413);
+        EXPECT_EQ(answer.body, tooLarge);
+        EXPECT_LT(sent.load(), 32 * OneMiB);
+    }
+    EXPECT_EQ(LoadCalls(client, server).CallCount(), 0);
+}
+
+TEST(ReferenceServerLimitsTest, OnlyPlainFormBodiesAreRead)
+{
+    ServerFixture server;
+    HttpClient client;
+    const QString id = AddCustomer(client, server, u"Typed"_s);
+    const std::string body = CallBody(id, "hello");
+    // zlib data, which the gzip and deflate decoders both take.
+    const QByteArray packed = qCompress(QByteArray::fromStdString(body)).mid(4);
+    const std::string compressed(packed.constData(), std::size_t(packed.size()));
+    const std::string form = "Content-Type: application/x-www-form-urlencoded\r\n";
+    const std::string start =
+        "POST /manage/savecall.php HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+    const auto request = [&](std::string_view headers, std::string_view payload,
+                             std::string length = {}) {
+        if (length.empty())
+            length = std::to_string(payload.size());
+        return start + std::string(headers) + "Content-Length: " + length + "\r\n\r\n" +
+               std::string(payload);
+    };
+    const auto chunked = [&](std::string_view headers, std::string_view payload,
+                             std::string_view coding = "chunked") {
+        return start + std::string(headers) + "Transfer-Encoding: " + std::string(coding) +
+               "\r\n\r\n" + Chunk(payload) + "0\r\n\r\n";
+    };
+    const std::string notForm =
+        "Error: the request body must be a form (application/x-www-form-urlencoded), not ";
+
+    const struct
+    {
+        const char* what;
+        std::string request;
+        int status;
+        std::string text; // empty: not checked
+    } cases[] = {
+        {"chunked plain text", chunked("Content-Type: text/plain\r\n", body), 415,
+         notForm + "\"text/plain\"."},
+        {"multipart", request("Content-Type: multipart/form-data; boundary=x\r\n", body), 415,
+         notForm + "\"multipart/form-data; boundary=x\"."},
+        {"a body without a type", request("", body), 415,
+         "Error: the request body must be a form (application/x-www-form-urlencoded); it has "
+         "no Content-Type."},
+        {"gzip", request(form + "Content-Encoding: gzip\r\n", compressed), 415,
+         "Error: the request body must not be compressed (Content-Encoding \"gzip\")."},
+        {"deflate behind identity",
+         request(form + "Content-Encoding: identity\r\nContent-Encoding: deflate\r\n", compressed),
+         415, "Error: the request body must not be compressed (Content-Encoding \"deflate\")."},
+        {"gzip under the transfer coding", chunked(form, compressed, "gzip, chunked"), 501,
+         "Error: the transfer coding \"gzip, chunked\" is not supported; send the body with a "
+         "Content-Length or chunked."},
+        {"a length that is not a number", request(form, body, "+" + std::to_string(body.size())),
+         400,
+         "Error: the Content-Length header \"+" + std::to_string(body.size()) +
+             "\" is not a byte count."},
+        {"two different lengths",
+         request(form + "Content-Length: " + std::to_string(body.size() - 1) + "\r\n", body), 400,
+         "Error: the request has conflicting Content-Length headers."},
+        {"identity coding and a charset",
+         request("Content-Type: Application/X-WWW-Form-Urlencoded; charset=UTF-8\r\n"
+                 "Content-Encoding: identity\r\n",
+                 body),
+         200, ""},
+        {"a chunked form", chunked(form, body), 200, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const RawAnswer answer = Exchange(server.port(), c.request);
+        EXPECT_EQ(answer.status, c.status) << answer.body;
+        if (!c.text.empty()) {
+            EXPECT_EQ(answer.body, c.text);
+        }
+    }
+    EXPECT_EQ(LoadCalls(client, server).CallCount(), 2);
+}
+
+TEST(ReferenceServerLimitsTest, SlowAndIdleClientsCannotStallOthers)
+{
+    ServerFixture server;
+
+    std::vector<std::unique_ptr<RawConnection>> idle;
+    for (int i = 0; i < 200; ++i)
+        idle.push_back(std::make_unique<RawConnection>(server.port()));
+    std::vector<std::unique_ptr<RawConnection>> trickling;
+    for (int i = 0; i < 8; ++i)
+        trickling.push_back(std::make_unique<RawConnection>(server.port()));
+    const auto start = Clock::now();
+    std::atomic<bool> done{false};
+    std::thread trickle([&] {
+        const std::string head = FormRequest("/quickstats.php", "");
+        for (std::size_t i = 0; i < head.size() && !done; ++i) {
+            for (auto& t : trickling)
+                t->send(head.substr(i, 1));
+            for (int wait = 0; wait < 10 && !done; ++wait)
+                std::this_thread::sleep_for(100ms);
+        }
+    });
+    std::this_thread::sleep_for(1500ms);
+
+    // A liveness check, not a timing: without a deadline on the head this
+    // waits for minutes.
+    const RawAnswer normal = Exchange(server.port(), FormRequest("/quickstats.php", ""), 5s);
+    EXPECT_EQ(normal.status, 200) << normal.head;
+    EXPECT_EQ(normal.body, "0 current, 0 expired, 0 dormant customers; 0 calls logged");
+
+    for (auto& t : trickling) {
+        const RawAnswer answer = ParseAnswer(t->receive(15s));
+        EXPECT_EQ(answer.status, 408);
+        EXPECT_EQ(answer.body,
+                  "Error: the request line and headers did not arrive within 5 seconds.");
+    }
+    EXPECT_LT(Clock::now() - start, 15s);
+    done = true;
+    trickle.join();
+    int closed = 0;
+    for (auto& c : idle)
+        closed += c->answered(5s) && c->receive(1s).empty();
+    EXPECT_EQ(closed, 200) << "idle connections are closed without an answer";
+}
+
+TEST(ReferenceServerLimitsTest, IncompleteBodiesAreRefused)
+{
+    ServerConfig config = ServerFixture::quietConfig();
+    config.limits.bodyTime = 1s;
+    ServerFixture server(config);
+    HttpClient client;
+    const QString id = AddCustomer(client, server, u"Partial"_s);
+    const std::string body = CallBody(id, "note");
+    const std::string full =
+        FormRequest("/manage/savecall.php", CallBody(id, std::string(500, 'n')));
+    const std::string partial = full.substr(0, full.size() - 300);
+    const std::string chunkedHead =
+        "POST /manage/savecall.php HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+        "Content-Type: application/x-www-form-urlencoded\r\nTransfer-Encoding: chunked\r\n\r\n";
+
+    const struct
+    {
+        const char* what;
+        std::string sent;
+        bool thenClose; // the client ends its side after sending
+        int status;
+        std::string text;
+    } cases[] = {
+        {"a body that stops coming", partial, false, 408,
+         "Error: the request body did not arrive within 1 second."},
+        {"a body cut short", partial, true, 400,
+         "Error: the request body ended early or its chunks are malformed."},
+        {"a chunk size that is not a number", chunkedHead + "zz\r\n" + body + "\r\n0\r\n\r\n",
+         false, 400, "Error: the request body ended early or its chunks are malformed."},
+        {"a chunk size line that never ends", chunkedHead + std::string(5 * OneMiB, '0'), false,
+         413, "Error: the request body is larger than the limit of 1 MiB (1048576 bytes)."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RawConnection connection(server.port());
+        connection.send(c.sent);
+        if (c.thenClose)
+            connection.closeSending();
+        const RawAnswer answer = ParseAnswer(connection.receive(10s));
+        EXPECT_EQ(answer.status, c.status);
+        EXPECT_EQ(answer.body, c.text);
+    }
+    EXPECT_EQ(LoadCalls(client, server).CallCount(), 0);
+}
+
+TEST(ReferenceServerLimitsTest, OversizedHeadsAreRefused)
+{
+    ServerFixture server;
+    const std::string head = "POST /quickstats.php HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    RawConnection connection(server.port());
+    connection.send(head);
+    bool accepted = true;
+    for (int i = 0; i < 1024 && accepted; ++i)
+        accepted = connection.send("X-Filler-" + std::to_string(i) + ": " + std::string(100, 'y') +
+                                   "\r\n");
+    const RawAnswer answer = ParseAnswer(connection.receive(5s));
+    EXPECT_EQ(answer.status, 431);
+    EXPECT_EQ(answer.body, "Error: the request line and headers are larger than 64 KiB.");
+}
+
+TEST(ReferenceServerTest, ScriptsAnswerOnlyPost)
+{
+    ServerFixture server;
+    const struct
+    {
+        std::string method;
+        std::string target;
+    } cases[] = {
+        {"GET", "/manage/datapile.php"},
+        {"HEAD", "/manage/datapile.php"},
+        {"PUT", "/manage/newguy.php"},
+        {"DELETE", "/manage/modify.php"},
+        {"OPTIONS", "/quickstats.php"},
+        {"PATCH", "/manage/savecall.php"},
+        {"GET", "/manage/dormantcontact.php?ID=1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.method + " " + c.target);
+        const RawAnswer answer =
+            Exchange(server.port(), c.method + " " + c.target +
+                                        " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: "
+                                        "close\r\nContent-Length: 4\r\n\r\nID=1");
+        EXPECT_EQ(answer.status, 405);
+        EXPECT_EQ(answer.header("Allow"), "POST");
+        const std::string path = c.target.substr(0, c.target.find('?'));
+        EXPECT_EQ(answer.body, c.method == "HEAD" ? std::string()
+                                                  : "Error: the script " + path +
+                                                        " answers POST requests only, "
+                                                        "not " +
+                                                        c.method + ".");
+    }
+    const RawAnswer unknown =
+        Exchange(server.port(), "GET /manage/nothing.php HTTP/1.1\r\nHost: x\r\n"
+                                "Connection: close\r\n\r\n");
+    EXPECT_EQ(unknown.status, 404);
+    EXPECT_EQ(unknown.body, "Error: there is no such script on this server.");
+}
+
+TEST(ReferenceServerFieldsTest, ControlCharactersAndRepeatedFieldsAreRefused)
+{
+    ServerFixture server;
+    HttpClient client;
+    const QString id = AddCustomer(client, server, u"Keep"_s);
+    const QString before = client.Post(server.address(u"/manage/datapile.php"), {});
+
+    const auto customer = [&](int field, const QString& line) {
+        QStringList fields = CustomerFields(id, u"Keep"_s, u"F"_s);
+        fields[field] = line;
+        return fields;
+    };
+    const auto call = [&](const QString& note) {
+        return QStringList{u"ID="_s + id, u"direction=Incoming"_s, u"Handler=Anna"_s,
+                           u"textarea="_s + note};
+    };
+    const QString onlyTabCrLf = u"; only tab, CR and LF are allowed."_s;
+    const struct
+    {
+        const char* what;
+        const char16_t* path;
+        QStringList fields;
+        QString text;
+    } cases[] = {
+        {"NUL in a name", u"/manage/modify.php", customer(1, u"txtLN=Ann\u0000e"_s),
+         u"Error: The field \"txtLN\" holds the control character U+0000"_s + onlyTabCrLf},
+        {"escape in an address", u"/manage/newguy.php", customer(4, u"txtAD=\u001B[2J"_s),
+         u"Error: The field \"txtAD\" holds the control character U+001B"_s + onlyTabCrLf},
+        {"DEL in a call note", u"/manage/savecall.php", call(u"a\u007Fb"_s),
+         u"Error: The field \"textarea\" holds the control character U+007F"_s + onlyTabCrLf},
+        {"C1 control in a call note", u"/manage/savecall.php", call(u"next\u0085line"_s),
+         u"Error: The field \"textarea\" holds the control character U+0085"_s + onlyTabCrLf},
+        {"control in a field name", u"/manage/savecall.php", call(u"x"_s) << u"a\u0001b=1"_s,
+         u"Error: A field name holds the control character U+0001"_s + onlyTabCrLf},
+        {"a repeated name", u"/manage/modify.php",
+         CustomerFields(id, u"Keep"_s, u"F"_s) << u"txtLN=Other"_s,
+         u"Error: The field \"txtLN\" appears more than once."_s},
+        {"a repeated number", u"/manage/savecall.php", call(u"x"_s) << u"ID=1"_s,
+         u"Error: The field \"ID\" appears more than once."_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Answer answer = PostFor(client, server.address(c.path), c.fields);
+        EXPECT_EQ(answer.status, 400);
+        EXPECT_EQ(answer.text, c.text);
+    }
+    EXPECT_EQ(client.Post(server.address(u"/manage/datapile.php"), {}), before);
+    EXPECT_EQ(LoadCalls(client, server).CallCount(), 0);
+
+    // Tab, CR and LF are text.
+    EXPECT_EQ(PostFor(client, server.address(u"/manage/savecall.php"), call(u"a\tb\r\nc"_s)).status,
+              200);
+    EXPECT_EQ(LoadCalls(client, server).CallText(0), u"a\tb\r\nc");
+}
+
+TEST(ReferenceServerFieldsTest, DormantMoveTakesTheNumberFromTheQueryOnly)
+{
+    ServerFixture server;
+    HttpClient client;
+    const QString stays = AddCustomer(client, server, u"Stays"_s);
+    const QString moves = AddCustomer(client, server, u"Moves"_s);
+    const QString script = u"/manage/dormantcontact.php"_s;
+
+    const Answer noQuery = PostFor(client, server.address(script), {u"ID="_s + stays});
+    EXPECT_EQ(noQuery.status, 400);
+    EXPECT_EQ(noQuery.text, u"Error: The customer number (?ID=) is missing.");
+    const Answer twice =
+        PostFor(client, server.address(script + u"?ID="_s + moves + u"&ID="_s + stays), {});
+    EXPECT_EQ(twice.status, 400);
+    EXPECT_EQ(twice.text, u"Error: The field \"ID\" appears more than once.");
+    EXPECT_EQ(LoadDormant(client, server).CustomerCount(), 0);
+
+    EXPECT_EQ(
+        PostFor(client, server.address(script + u"?ID="_s + moves), {u"ID="_s + stays}).status,
+        200);
+    const TCustomerTable dormant = LoadDormant(client, server);
+    ASSERT_EQ(dormant.CustomerCount(), 1);
+    EXPECT_EQ(dormant.LN(0), u"Moves");
+    const TCustomerTable active = LoadActive(client, server);
+    ASSERT_EQ(active.CustomerCount(), 1);
+    EXPECT_EQ(active.LN(0), u"Stays");
+}
+
+TEST(ReferenceServerFieldsTest, DatesNeedAFourDigitYear)
+{
+    ServerFixture server;
+    HttpClient client;
+    const struct
+    {
+        QString sent;
+        QString stored; // empty: refused
+    } cases[] = {
+        {u"01/15/2024"_s, u"2024-01-15"_s},
+        {u" 1/ 5/2024"_s, u"2024-01-05"_s},
+        {u"  /  /    "_s, u"0000-00-00"_s},
+        {u"01/15/  24"_s, {}},
+        {u"01/15/24  "_s, {}},
+        {u"01/15/ 024"_s, {}},
+        {u"01/15/24"_s, {}},
+        {u"01/15/20245"_s, {}},
+    };
+    int added = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sent.toStdString());
+        QStringList fields = CustomerFields(u"0"_s, u"Date"_s + QString::number(added), u"D"_s);
+        fields[16] = u"txtBD="_s + c.sent;
+        const Answer answer = PostFor(client, server.address(u"/manage/newguy.php"), fields);
+        if (c.stored.isEmpty()) {
+            EXPECT_EQ(answer.status, 400);
+            EXPECT_EQ(answer.text, u"Error: The field \"txtBD\" holds \""_s + c.sent +
+                                       u"\", whose year is not four digits."_s);
+            continue;
+        }
+        EXPECT_EQ(answer.status, 200) << answer.text.toStdString();
+        const TCustomerTable table = LoadActive(client, server);
+        ASSERT_EQ(table.CustomerCount(), added + 1);
+        EXPECT_EQ(table.BD(added), c.stored);
+        ++added;
+    }
+    EXPECT_EQ(LoadActive(client, server).CustomerCount(), 3);
+}
+
+} // namespace

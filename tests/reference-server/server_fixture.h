@@ -1,0 +1,154 @@
+// The reference server on a free 127.0.0.1 port with a temporary database,
+// shared by the reference server tests.
+#pragma once
+
+#include "call_table.h"
+#include "customer_table.h"
+#include "http_client.h"
+
+#include "scripts.h"
+#include "store.h"
+
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <ostream>
+#include <stdexcept>
+
+// Readable failure messages.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace refserver_test {
+
+using namespace Qt::StringLiterals;
+using refserver::ReferenceServer;
+using refserver::ServerConfig;
+using refserver::Store;
+
+class ServerFixture
+{
+public:
+    explicit ServerFixture(ServerConfig config = quietConfig(), QString dbPath = {})
+        : m_dbPath(dbPath.isEmpty() ? m_dir.filePath(u"test.sqlite"_s) : dbPath)
+    {
+        m_store = std::make_unique<Store>(m_dbPath.toStdString());
+        m_server = std::make_unique<ReferenceServer>(*m_store, config);
+        if (!m_server->bind("127.0.0.1", 0))
+            throw std::runtime_error("cannot bind");
+        m_server->start();
+    }
+
+    static ServerConfig quietConfig()
+    {
+        ServerConfig c;
+        c.logRequests = false;
+        return c;
+    }
+
+    QString address(QStringView path) const
+    {
+        return u"http://127.0.0.1:"_s + QString::number(m_server->port()) + path.toString();
+    }
+    int port() const { return m_server->port(); }
+    const QString& dbPath() const { return m_dbPath; }
+    void stop()
+    {
+        m_server.reset();
+        m_store.reset();
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_dbPath;
+    std::unique_ptr<Store> m_store;
+    std::unique_ptr<ReferenceServer> m_server;
+};
+
+// The 21 fields of the customer save, in the order the edit dialog sends them.
+inline QStringList CustomerFields(const QString& id, const QString& last, const QString& first)
+{
+    return {u"ID="_s + id,
+            u"txtLN="_s + last,
+            u"txtFN="_s + first,
+            u"txtBN=  Feed & Seed "_s,
+            u"txtAD=12 Elm St\r\nSuite 4"_s,
+            u"txtCY=Dover"_s,
+            u"txtST=DE"_s,
+            u"txtZP=19901"_s,
+            u"txtP1=3025550143"_s,
+            u"txtP2="_s,
+            u"txtEM=a+b@example.com"_s,
+            u"txtHO=Word Of Mouth"_s,
+            u"txtDV=CD By Mail"_s,
+            u"txtPM=Starter (Receipts)"_s,
+            u"txtSN=0042"_s,
+            u"txtPK=TLR-1=2"_s,
+            u"txtBD=01/15/2024"_s,
+            u"txtDD=02/29/2024"_s,
+            u"txtPD=  /  /    "_s,
+            u"txtANI=12/31/2025"_s,
+            u"txtACT=1"_s};
+}
+
+inline TCustomerTable LoadActive(HttpClient& client, const ServerFixture& server)
+{
+    return TCustomerTable::Parse(client.Post(server.address(u"/manage/datapile.php"), {}));
+}
+
+inline TCustomerTable LoadDormant(HttpClient& client, const ServerFixture& server)
+{
+    return TCustomerTable::Parse(client.Post(server.address(u"/manage/dormantpile.php"), {}));
+}
+
+inline TCallTable LoadCalls(HttpClient& client, const ServerFixture& server)
+{
+    return TCallTable::Parse(client.Post(server.address(u"/manage/callpile.php"), {}));
+}
+
+inline int StatusOf(HttpClient& client, const QString& address, const QStringList& fields)
+{
+    try {
+        client.Post(address, fields);
+    } catch (const HttpStatusError& e) {
+        EXPECT_TRUE(e.body().startsWith(u"Error: ")) << e.body().toStdString();
+        return e.status();
+    }
+    return 200;
+}
+
+// The status and text of an answer through the client; 200 and the text for
+// a success.
+struct Answer
+{
+    int status = 0;
+    QString text;
+};
+
+inline Answer PostFor(HttpClient& client, const QString& address, const QStringList& fields)
+{
+    try {
+        return {200, client.Post(address, fields)};
+    } catch (const HttpStatusError& e) {
+        return {e.status(), e.body()};
+    }
+}
+
+// Adds a customer and returns its new number.
+inline QString AddCustomer(HttpClient& client, const ServerFixture& server, const QString& last)
+{
+    client.Post(server.address(u"/manage/newguy.php"), CustomerFields(u"0"_s, last, u"F"_s));
+    const TCustomerTable table = LoadActive(client, server);
+    for (std::int32_t row = 0; row < table.CustomerCount(); ++row)
+        if (table.LN(row) == last)
+            return QString::number(table.ID(row));
+    throw std::runtime_error("the added customer is not listed");
+}
+
+} // namespace refserver_test
