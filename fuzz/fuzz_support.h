@@ -1,0 +1,63 @@
+#pragma once
+
+// Shared by the fuzz targets. Builds are Release-like (NDEBUG), so checks use
+// their own macro, and every broken check ends in abort() for libFuzzer.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringDecoder>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string_view>
+#include <typeinfo>
+
+#define FUZZ_CHECK(condition)                                                                      \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);     \
+            std::abort();                                                                          \
+        }                                                                                          \
+    } while (false)
+
+// For catch (...): an exception that is not the code's own error type is a
+// finding, so name it and abort.
+[[noreturn]] inline void AbortOnForeignException()
+{
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "unexpected exception %s: %s\n", typeid(e).name(), e.what());
+    } catch (...) {
+        std::fprintf(stderr, "unexpected exception of a type not derived from std::exception\n");
+    }
+    std::abort();
+}
+
+inline QByteArray Bytes(const std::uint8_t* data, std::size_t size)
+{
+    return QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
+}
+
+inline QString Utf8Text(const std::uint8_t* data, std::size_t size)
+{
+    return QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
+}
+
+// QString::fromUtf8 drops an initial BOM; a decoded form field keeps it.
+inline QString Utf8TextKeepingBom(std::string_view bytes)
+{
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+}
+
+// Whether Qt reads the bytes as UTF-8 without replacing anything: a second
+// opinion on the reference server's own check. An initial BOM is kept as text.
+inline bool QtReadsAsUtf8(std::string_view bytes)
+{
+    return Utf8TextKeepingBom(bytes).toUtf8() ==
+           QByteArrayView(bytes.data(), qsizetype(bytes.size()));
+}
