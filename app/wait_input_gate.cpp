@@ -79,8 +79,12 @@ bool WaitInputGate::LetThrough(QWindow* window, QEvent* event)
         return false;
     switch (event->type()) {
     case QEvent::Close:
-        if (top == m_mainWindow)
-            return true; // closing the main window ends the application
+        if (top == m_mainWindow) {
+            // Closing the main window ends the application, which closes
+            // every other window on its way out: from now on all goes through.
+            m_closing = true;
+            return true;
+        }
         if (top == QApplication::activeModalWidget()) {
             // Closing the modal dialog that waits means the same to the
             // operator; the dialog then closes as it always does.
@@ -113,7 +117,7 @@ bool WaitInputGate::eventFilter(QObject* watched, QEvent* event)
 {
     // Input reaches a window first and its widgets only through it, so the
     // window is where it is held back.
-    if (!RequestWaits::AnyWaiting())
+    if (!RequestWaits::AnyWaiting() || m_closing)
         return false;
     if (event->type() == QEvent::ShortcutOverride) {
         // An accepted override keeps a shortcut from firing now; the key

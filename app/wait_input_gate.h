@@ -37,6 +37,7 @@ private:
     std::vector<QPointer<QWidget>> m_closeButtons;
     // A press that went through to a close button lets its release through.
     bool m_closePressed = false;
+    bool m_closing = false;
     struct Held
     {
         QPointer<QObject> receiver;

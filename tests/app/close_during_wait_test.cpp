@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -44,15 +45,22 @@ struct Closer
     std::function<void(TForm1&)> act;
 };
 
-// Ends a wait that nothing else ends, so that a test which fails does so
-// instead of waiting for ever; `stuck` tells it happened.
-void EndAfterAWhile(TForm1& form, bool& stuck)
+// Runs the application's event loop as the program does, until it quits.
+// A wait that nothing ends is ended after a while, so that a test which
+// fails does so instead of waiting for ever; `stuck` tells it happened.
+int RunUntilQuit(WindowSet& windows, bool& stuck)
 {
-    QTimer::singleShot(4000, &form, [&] {
-        stuck = form.isVisible();
-        form.IdHTTP1.shutDown();
-        form.close();
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, windows.Form1.get(), [&] {
+        stuck = true;
+        for (HttpClient* client :
+             {&windows.Form1->IdHTTP1, &windows.Form2->IdHTTP1, &windows.Form4->IdHTTP1})
+            client->shutDown();
+        QCoreApplication::exit(1);
     });
+    guard.start(5000);
+    return QApplication::exec();
 }
 
 TEST(CloseDuringWaitTest, CloseButtonsAndCloseCommandEndAListWait)
@@ -79,9 +87,8 @@ TEST(CloseDuringWaitTest, CloseButtonsAndCloseCommandEndAListWait)
         TForm1& form = fixture.form();
         bool stuck = false;
         QTimer::singleShot(400, &form, [&] { closer.act(form); });
-        EndAfterAWhile(form, stuck);
         form.show();
-        ASSERT_TRUE(fixture.waitUntilIdle());
+        EXPECT_EQ(RunUntilQuit(*fixture.windows, stuck), 0);
 
         EXPECT_FALSE(stuck) << "the wait ignored the close";
         EXPECT_FALSE(form.isVisible());
@@ -107,12 +114,14 @@ TEST(CloseDuringWaitTest, ClosingTheCallDialogDuringItsSaveEndsTheApplication)
     TForm4& dialog = *fixture.windows->Form4;
 
     bool stuck = false;
-    QTimer::singleShot(0, &dialog, [&] {
-        QTimer::singleShot(400, &dialog, [&] { QueueCloseCommand(&dialog); });
-        EndAfterAWhile(form, stuck);
-        QTest::mouseClick(dialog.Button2, Qt::LeftButton);
+    QTimer::singleShot(0, &form, [&] {
+        QTimer::singleShot(0, &dialog, [&] {
+            QTimer::singleShot(400, &dialog, [&] { QueueCloseCommand(&dialog); });
+            QTest::mouseClick(dialog.Button2, Qt::LeftButton);
+        });
+        QTest::mouseClick(form.SpeedButton9, Qt::LeftButton);
     });
-    QTest::mouseClick(form.SpeedButton9, Qt::LeftButton);
+    EXPECT_EQ(RunUntilQuit(*fixture.windows, stuck), 0);
 
     EXPECT_FALSE(stuck) << "the wait ignored the close";
     EXPECT_FALSE(dialog.isVisible());
