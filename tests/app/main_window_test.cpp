@@ -161,14 +161,15 @@ TEST(MainWindowTest, ServerDownAtStartUpShowsOneErrorAndAnEmptyWindow)
 
 TEST(MainWindowTest, ProgressWindowFollowsTheTransfer)
 {
-    // A list of exactly 5000 bytes arriving in pieces of 2000, 2000 and 1000.
+    // A list of exactly 5000 bytes arriving in pieces of 2000, 2000 and 1000,
+    // far enough apart to be read one by one even on a loaded machine.
     const std::string body = "0<br>" + std::string(4995, ' ');
     const std::string head =
         "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 5000\r\n\r\n";
     scripted::ScriptedServer server({
         {{{0, head + body.substr(0, 2000)},
-          {200, body.substr(2000, 2000)},
-          {200, body.substr(4000)}}},
+          {500, body.substr(2000, 2000)},
+          {500, body.substr(4000)}}},
         scripted::Answer("HTTP/1.1 200 OK", {}, "stats"),
         scripted::Answer("HTTP/1.1 200 OK", {}, "0<br>"),
     });

@@ -411,8 +411,6 @@ TEST(ReferenceServerLimitsTest, IncompleteBodiesAreRefused)
          "Error: the request body ended early or its chunks are malformed."},
         {"a chunk size that is not a number", chunkedHead + "zz\r\n" + body + "\r\n0\r\n\r\n",
          false, 400, "Error: the request body ended early or its chunks are malformed."},
-        {"a chunk size line that never ends", chunkedHead + std::string(5 * OneMiB, '0'), false,
-         413, "Error: the request body is larger than the limit of 1 MiB (1048576 bytes)."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -425,6 +423,16 @@ TEST(ReferenceServerLimitsTest, IncompleteBodiesAreRefused)
         EXPECT_EQ(answer.body, c.text);
     }
     EXPECT_EQ(LoadCalls(client, server).CallCount(), 0);
+
+    // A chunk size line that never ends is cut off by the byte limit; the
+    // usual body time keeps a loaded machine from reaching the deadline first.
+    ServerFixture patient(ServerFixture::quietConfig());
+    RawConnection connection(patient.port());
+    connection.send(chunkedHead + std::string(5 * OneMiB, '0'));
+    const RawAnswer answer = ParseAnswer(connection.receive(30s));
+    EXPECT_EQ(answer.status, 413);
+    EXPECT_EQ(answer.body,
+              "Error: the request body is larger than the limit of 1 MiB (1048576 bytes).");
 }
 
 TEST(ReferenceServerLimitsTest, OversizedHeadsAreRefused)
