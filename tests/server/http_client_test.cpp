@@ -17,6 +17,7 @@
 #include <map>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -374,6 +375,23 @@ struct FaultCase
     const char16_t* message;
 };
 
+// Posts `fields` once per case through `client` to a server that gives the
+// case's answer, and expects the case's message.
+void ExpectFaults(HttpClient& client, std::span<const FaultCase> cases,
+                  const QStringList& fields = {})
+{
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server({Exchange{c.response, Ending::Close}});
+        const auto error = Raised<TransportError>([&] { client.Post(At(server, "/"), fields); });
+        if (error) {
+            EXPECT_EQ(error->message().toStdString(), QString::fromUtf16(c.message).toStdString());
+        }
+        EXPECT_FALSE(client.busy());
+        EXPECT_EQ(server.connectionCount(), 1u);
+    }
+}
+
 // Answers whose body cannot be taken as it came: handing them on as data
 // would give the parsers something the server never meant.
 TEST(HttpClientResponseTest, AnswersWithABrokenBodyRaiseANamedFault)
@@ -427,17 +445,7 @@ TEST(HttpClientResponseTest, AnswersWithABrokenBodyRaiseANamedFault)
     };
     // One instance throughout: a fault must leave it ready for the next Post.
     HttpClient client;
-    for (const FaultCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        ScriptedServer server({Exchange{c.response, Ending::Close}});
-        const auto error =
-            Raised<TransportError>([&] { client.Post(At(server, "/"), {u"a=1"_s}); });
-        if (error) {
-            EXPECT_EQ(error->message().toStdString(), QString::fromUtf16(c.message).toStdString());
-        }
-        EXPECT_FALSE(client.busy());
-        EXPECT_EQ(server.connectionCount(), 1u);
-    }
+    ExpectFaults(client, cases, {u"a=1"_s});
     ScriptedServer server({Answer("HTTP/1.1 200 OK", {}, "fine again")});
     EXPECT_EQ(client.Post(At(server, "/"), {}), u"fine again"_s);
 }
@@ -846,15 +854,7 @@ TEST(HttpClientErrorTest, ABodyCutShortAfterTheHeadersSaysSo)
          u"The connection closed before the last chunk of the answer."},
     };
     HttpClient client;
-    for (const FaultCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        ScriptedServer server({Exchange{c.response, Ending::Close}});
-        const auto error = Raised<TransportError>([&] { client.Post(At(server, "/"), {}); });
-        if (error) {
-            EXPECT_EQ(error->message().toStdString(), QString::fromUtf16(c.message).toStdString());
-        }
-        EXPECT_FALSE(client.busy());
-    }
+    ExpectFaults(client, cases);
 }
 
 TEST(HttpClientErrorTest, AnAnswerThatIsNotHttpSaysSo)
@@ -872,15 +872,7 @@ TEST(HttpClientErrorTest, AnAnswerThatIsNotHttpSaysSo)
          notHttp},
     };
     HttpClient client;
-    for (const FaultCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        ScriptedServer server({Exchange{c.response, Ending::Close}});
-        const auto error = Raised<TransportError>([&] { client.Post(At(server, "/"), {}); });
-        if (error) {
-            EXPECT_EQ(error->message().toStdString(), QString::fromUtf16(c.message).toStdString());
-        }
-        EXPECT_FALSE(client.busy());
-    }
+    ExpectFaults(client, cases);
 }
 
 TEST(HttpClientErrorTest, AnOverlongHeaderLineSaysSo)
@@ -895,14 +887,7 @@ TEST(HttpClientErrorTest, AnOverlongHeaderLineSaysSo)
          u"The answer has a header line longer than 102400 bytes."},
     };
     HttpClient client;
-    for (const FaultCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        ScriptedServer server({Exchange{c.response, Ending::Close}});
-        const auto error = Raised<TransportError>([&] { client.Post(At(server, "/"), {}); });
-        if (error) {
-            EXPECT_EQ(error->message().toStdString(), QString::fromUtf16(c.message).toStdString());
-        }
-    }
+    ExpectFaults(client, cases);
 }
 
 TEST(HttpClientErrorTest, AbandonEndsAWaitingPost)
