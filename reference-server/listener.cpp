@@ -70,9 +70,9 @@ std::string DurationText(std::chrono::milliseconds time)
     return std::to_string(s) + (s == 1 ? " second" : " seconds");
 }
 
-Connection::Connection(int fd, std::string received, std::size_t headSize,
+Connection::Connection(Link& link, std::string received, std::size_t headSize,
                        const ListenerLimits& limits)
-    : m_fd(fd), m_buffer(std::move(received)),
+    : m_link(link), m_buffer(std::move(received)),
       m_bodyBudget(limits.bodyWireBytes -
                    std::min(limits.bodyWireBytes, m_buffer.size() - headSize)),
       m_bodyDeadline(Clock::now() + limits.bodyTime), m_writeTime(limits.writeTime)
@@ -86,15 +86,15 @@ Connection* Connection::Current()
 
 bool Connection::is_readable() const
 {
-    if (m_offset < m_buffer.size())
+    if (m_offset < m_buffer.size() || m_link.hasPending())
         return true;
-    pollfd p{m_fd, POLLIN, 0};
+    pollfd p{m_link.fd, POLLIN, 0};
     return ::poll(&p, 1, MillisecondsUntil(m_bodyDeadline, Clock::now())) > 0;
 }
 
 bool Connection::is_writable() const
 {
-    pollfd p{m_fd, POLLOUT, 0};
+    pollfd p{m_link.fd, POLLOUT, 0};
     return ::poll(&p, 1, int(m_writeTime.count())) > 0;
 }
 
@@ -114,19 +114,21 @@ ssize_t Connection::read(char* ptr, size_t size)
                 m_timedOut = true;
                 return -1;
             }
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, MillisecondsUntil(m_bodyDeadline, now)) <= 0)
-                continue;
-            const ssize_t n = ::recv(m_fd, m_buffer.data(), m_buffer.size(), 0);
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-                continue;
-            if (n <= 0) {
-                m_buffer.clear();
-                return n;
+            // A TLS session may hold decrypted bytes the socket no longer
+            // shows, so read first and wait only when told to.
+            const Link::Result r = m_link.receive(m_buffer.data(), m_buffer.size());
+            if (r.status == Link::Status::Done) {
+                m_buffer.resize(r.count);
+                m_bodyBudget -= r.count;
+                break;
             }
-            m_buffer.resize(std::size_t(n));
-            m_bodyBudget -= std::size_t(n);
-            break;
+            if (r.status == Link::Status::Closed) {
+                m_buffer.clear();
+                return 0;
+            }
+            pollfd p{m_link.fd, r.status == Link::Status::WantRead ? short(POLLIN) : short(POLLOUT),
+                     0};
+            ::poll(&p, 1, MillisecondsUntil(m_bodyDeadline, now));
         }
     }
     const std::size_t n = std::min(size, m_buffer.size() - m_offset);
@@ -139,15 +141,15 @@ ssize_t Connection::write(const char* ptr, size_t size)
 {
     const auto deadline = Clock::now() + m_writeTime;
     for (;;) {
-        const ssize_t n = ::send(m_fd, ptr, size, MSG_NOSIGNAL);
-        if (n >= 0)
-            return n;
-        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        const Link::Result r = m_link.send(ptr, size);
+        if (r.status == Link::Status::Done)
+            return ssize_t(r.count);
+        if (r.status == Link::Status::Closed)
             return -1;
         const auto now = Clock::now();
         if (now >= deadline)
             return -1;
-        pollfd p{m_fd, POLLOUT, 0};
+        pollfd p{m_link.fd, r.status == Link::Status::WantRead ? short(POLLIN) : short(POLLOUT), 0};
         ::poll(&p, 1, MillisecondsUntil(deadline, now));
     }
 }
@@ -156,7 +158,7 @@ void Connection::get_remote_ip_and_port(std::string& ip, int& port) const
 {
     sockaddr_storage address{};
     socklen_t length = sizeof address;
-    if (getpeername(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    if (getpeername(m_link.fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
         ip = Numeric(address, length, port);
 }
 
@@ -164,13 +166,14 @@ void Connection::get_local_ip_and_port(std::string& ip, int& port) const
 {
     sockaddr_storage address{};
     socklen_t length = sizeof address;
-    if (getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    if (getsockname(m_link.fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
         ip = Numeric(address, length, port);
 }
 
-Listener::Listener(ListenerLimits limits, Serve serve, Refusal refusal)
+Listener::Listener(ListenerLimits limits, Serve serve, Refusal refusal,
+                   std::shared_ptr<const TlsContext> tls)
     : m_limits(limits), m_serve(std::move(serve)), m_refusal(std::move(refusal)),
-      m_wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+      m_tls(std::move(tls)), m_wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
 }
 
@@ -241,8 +244,8 @@ void Listener::run()
         auto now = Clock::now();
         {
             std::lock_guard lock(m_mutex);
-            for (const int fd : m_handedBack)
-                m_waiting.push_back({fd, {}, now + LingerTime, true});
+            for (const Link& link : m_handedBack)
+                m_waiting.push_back({.link = link, .deadline = now + LingerTime, .draining = true});
             m_handedBack.clear();
         }
 
@@ -254,7 +257,7 @@ void Listener::run()
         if (!accepting)
             next = std::min(next, m_acceptPausedUntil);
         for (const Waiting& w : m_waiting) {
-            fds.push_back({w.fd, POLLIN, 0});
+            fds.push_back({w.link.fd, w.draining ? short(POLLIN) : w.events, 0});
             next = std::min(next, w.deadline);
         }
         if (::poll(fds.data(), fds.size(), MillisecondsUntil(next, now)) < 0 && errno != EINTR)
@@ -270,15 +273,15 @@ void Listener::run()
             if (fds[i + 2].revents == 0)
                 continue;
             if (!(w.draining ? drain(w) : readHead(w, now)))
-                w.fd = -1;
+                w.link.fd = -1;
         }
         for (Waiting& w : m_waiting) {
-            if (w.fd < 0 || w.deadline > now)
+            if (w.link.fd < 0 || w.deadline > now)
                 continue;
             if (w.draining || w.received.empty()) {
-                // A connection that never sent a byte gets no answer.
-                ::close(w.fd);
-                w.fd = -1;
+                // A connection that never sent a byte of its request (or
+                // never finished its handshake) gets no answer.
+                w.link.close();
             } else {
                 refuse(w, 408,
                        "Error: the request line and headers did not arrive within " +
@@ -286,15 +289,15 @@ void Listener::run()
                        now);
             }
         }
-        std::erase_if(m_waiting, [](const Waiting& w) { return w.fd < 0; });
+        std::erase_if(m_waiting, [](const Waiting& w) { return w.link.fd < 0; });
         if (fds[1].revents)
             acceptAll(now);
     }
 
     ::close(m_listenFd);
     m_listenFd = -1;
-    for (const Waiting& w : m_waiting)
-        ::close(w.fd);
+    for (Waiting& w : m_waiting)
+        w.link.close();
     m_waiting.clear();
     shutDownWorkers();
 }
@@ -316,33 +319,47 @@ void Listener::acceptAll(Clock::time_point now)
             const auto oldest = std::min_element(
                 m_waiting.begin(), m_waiting.end(),
                 [](const Waiting& a, const Waiting& b) { return a.deadline < b.deadline; });
-            ::close(oldest->fd);
+            oldest->link.close();
             m_waiting.erase(oldest);
         }
-        m_waiting.push_back({fd, {}, now + m_limits.headTime});
+        Link link{fd};
+        if (m_tls && !(link.ssl = m_tls->newSession(fd))) {
+            link.close();
+            continue;
+        }
+        m_waiting.push_back({.link = link, .deadline = now + m_limits.headTime});
     }
 }
 
 bool Listener::readHead(Waiting& w, Clock::time_point now)
 {
-    char buffer[16384];
-    for (;;) {
-        const ssize_t n = ::recv(w.fd, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return true;
-        if (n <= 0) {
-            ::close(w.fd);
+    // Tells whether w still waits; closes it when the peer is gone.
+    auto waitFor = [&w](Link::Status status) {
+        if (status == Link::Status::Closed) {
+            w.link.close();
             return false;
         }
+        w.events = status == Link::Status::WantWrite ? POLLOUT : POLLIN;
+        return true;
+    };
+    if (!w.handshakeDone) {
+        const Link::Result r = w.link.handshake();
+        if (r.status != Link::Status::Done)
+            return waitFor(r.status);
+        w.handshakeDone = true;
+    }
+    char buffer[16384];
+    for (;;) {
+        const Link::Result r = w.link.receive(buffer, sizeof buffer);
+        if (r.status != Link::Status::Done)
+            return waitFor(r.status);
         const std::size_t searchFrom = w.received.size() < 2 ? 0 : w.received.size() - 2;
-        w.received.append(buffer, std::size_t(n));
+        w.received.append(buffer, r.count);
         const std::size_t headSize = HeadEnd(w.received, searchFrom);
         if (headSize != std::string::npos && headSize <= m_limits.headBytes) {
             {
                 std::lock_guard lock(m_mutex);
-                m_jobs.push_back({w.fd, std::move(w.received), headSize});
+                m_jobs.push_back({w.link, std::move(w.received), headSize});
             }
             m_jobReady.notify_one();
             return false;
@@ -359,16 +376,17 @@ bool Listener::readHead(Waiting& w, Clock::time_point now)
 
 bool Listener::drain(Waiting& w)
 {
+    // Over HTTPS too the bytes are dropped as they come, undecrypted.
     char buffer[16384];
     for (;;) {
-        const ssize_t n = ::recv(w.fd, buffer, sizeof buffer, 0);
+        const ssize_t n = ::recv(w.link.fd, buffer, sizeof buffer, 0);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return true;
         w.drained += std::size_t(std::max<ssize_t>(n, 0));
         if (n <= 0 || w.drained > LingerBytes) {
-            ::close(w.fd);
+            w.link.close();
             return false;
         }
     }
@@ -378,10 +396,9 @@ void Listener::refuse(Waiting& w, int status, const std::string& text, Clock::ti
 {
     // A few hundred bytes always fit a fresh socket's buffer; if not, the
     // client is gone or not reading, and gets nothing.
-    const std::string answer = m_refusal(PeerOf(w.fd), status, text);
-    [[maybe_unused]] const auto sent =
-        ::send(w.fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    ::shutdown(w.fd, SHUT_WR);
+    const std::string answer = m_refusal(PeerOf(w.link.fd), status, text);
+    w.link.send(answer.data(), answer.size());
+    w.link.endSending();
     w.received.clear();
     w.received.shrink_to_fit();
     w.draining = true;
@@ -399,10 +416,10 @@ void Listener::work()
                 return;
             job = std::move(m_jobs.front());
             m_jobs.pop_front();
-            m_serving.insert(job.fd);
+            m_serving.insert(job.link.fd);
         }
         {
-            Connection connection(job.fd, std::move(job.received), job.headSize, m_limits);
+            Connection connection(job.link, std::move(job.received), job.headSize, m_limits);
             t_current = &connection;
             try {
                 m_serve(connection);
@@ -413,13 +430,13 @@ void Listener::work()
             t_current = nullptr;
         }
         std::lock_guard lock(m_mutex);
-        m_serving.erase(job.fd);
+        m_serving.erase(job.link.fd);
         if (m_closing) {
-            ::close(job.fd);
+            job.link.close();
             return;
         }
-        ::shutdown(job.fd, SHUT_WR);
-        m_handedBack.push_back(job.fd);
+        job.link.endSending();
+        m_handedBack.push_back(job.link);
         const std::uint64_t one = 1;
         [[maybe_unused]] const auto written = ::write(m_wakeFd, &one, sizeof one);
     }
@@ -438,11 +455,11 @@ void Listener::shutDownWorkers()
     for (std::thread& t : m_workers)
         t.join();
     m_workers.clear();
-    for (const Job& job : m_jobs)
-        ::close(job.fd);
+    for (Job& job : m_jobs)
+        job.link.close();
     m_jobs.clear();
-    for (const int fd : m_handedBack)
-        ::close(fd);
+    for (Link& link : m_handedBack)
+        link.close();
     m_handedBack.clear();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tls.h"
+
 #include <httplib.h>
 
 #include <atomic>
@@ -8,11 +10,14 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <poll.h>
 
 namespace refserver {
 
@@ -37,11 +42,13 @@ struct ListenerLimits
 std::string DurationText(std::chrono::milliseconds time);
 
 // A connection whose request head has arrived whole, as the stream the
-// HTTP library reads the request from and writes the answer to.
+// HTTP library reads the request from and writes the answer to; over HTTPS
+// it reads and writes through the connection's established TLS session.
 class Connection final : public httplib::Stream
 {
 public:
-    Connection(int fd, std::string received, std::size_t headSize, const ListenerLimits& limits);
+    Connection(Link& link, std::string received, std::size_t headSize,
+               const ListenerLimits& limits);
 
     bool is_readable() const override;
     bool is_writable() const override;
@@ -49,7 +56,7 @@ public:
     ssize_t write(const char* ptr, size_t size) override;
     void get_remote_ip_and_port(std::string& ip, int& port) const override;
     void get_local_ip_and_port(std::string& ip, int& port) const override;
-    socket_t socket() const override { return m_fd; }
+    socket_t socket() const override { return m_link.fd; }
 
     // Why a read failed: the body's time ran out, or it sent too many bytes.
     bool timedOut() const { return m_timedOut; }
@@ -62,7 +69,7 @@ public:
 private:
     friend class Listener;
 
-    int m_fd;
+    Link& m_link;
     std::string m_buffer; // received, not yet read
     std::size_t m_offset = 0;
     std::size_t m_bodyBudget;
@@ -75,7 +82,8 @@ private:
 // Accepts connections and collects each request head on one thread without
 // blocking, so idle and trickling clients cost a socket and a buffer, never
 // a worker. A complete head goes to the worker pool; a head that is late or
-// too large is refused from here.
+// too large is refused from here. Over HTTPS the TLS handshake runs in the
+// same loop and within the same deadline as the head.
 class Listener
 {
 public:
@@ -84,7 +92,9 @@ public:
     using Refusal =
         std::function<std::string(const std::string& peer, int status, const std::string& text)>;
 
-    Listener(ListenerLimits limits, Serve serve, Refusal refusal);
+    // With `tls`, every connection speaks HTTPS.
+    Listener(ListenerLimits limits, Serve serve, Refusal refusal,
+             std::shared_ptr<const TlsContext> tls = nullptr);
     ~Listener();
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;
@@ -100,15 +110,17 @@ private:
 
     struct Waiting
     {
-        int fd;
-        std::string received;
-        Clock::time_point deadline;
+        Link link;
+        std::string received{};
+        Clock::time_point deadline{};
         bool draining = false; // answered; reading what is left before closing
         std::size_t drained = 0;
+        bool handshakeDone = false;
+        short events = POLLIN; // what the connection waits for
     };
     struct Job
     {
-        int fd;
+        Link link;
         std::string received;
         std::size_t headSize;
     };
@@ -123,6 +135,7 @@ private:
     ListenerLimits m_limits;
     Serve m_serve;
     Refusal m_refusal;
+    std::shared_ptr<const TlsContext> m_tls;
     int m_listenFd = -1;
     int m_wakeFd = -1;
     int m_port = 0;
@@ -133,7 +146,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_jobReady;
     std::deque<Job> m_jobs;
-    std::vector<int> m_handedBack; // served; to be drained and closed
+    std::vector<Link> m_handedBack; // served; to be drained and closed
     std::set<int> m_serving;
     bool m_closing = false;
     std::vector<std::thread> m_workers;

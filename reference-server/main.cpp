@@ -5,6 +5,7 @@
 #include "options.h"
 #include "scripts.h"
 #include "store.h"
+#include "tls.h"
 
 #include <cstdio>
 #include <exception>
@@ -22,6 +23,17 @@ int main(int argc, char** argv)
     if (options.help) {
         std::fputs(UsageText, stdout);
         return 0;
+    }
+
+    // Checked before anything else, so that a bad pair fails at once.
+    std::shared_ptr<const TlsContext> tls;
+    if (options.tlsCertificate) {
+        auto loaded = TlsContext::Load(*options.tlsCertificate, *options.tlsKey);
+        if (const auto* error = std::get_if<std::string>(&loaded)) {
+            std::fprintf(stderr, "tillora-server: %s\n", error->c_str());
+            return 1;
+        }
+        tls = std::get<std::shared_ptr<const TlsContext>>(std::move(loaded));
     }
 
     try {
@@ -46,6 +58,7 @@ int main(int argc, char** argv)
         config.user = options.user;
         config.password = options.password;
         config.latin1 = options.latin1;
+        config.tls = tls;
         ReferenceServer server(store, config);
         if (!server.bind(options.host, options.port)) {
             std::fprintf(stderr,
@@ -54,8 +67,9 @@ int main(int argc, char** argv)
                          options.host.c_str(), options.port);
             return 1;
         }
-        std::fprintf(stderr, "tillora-server: serving %s on http://%s:%d/\n",
-                     options.database.c_str(), options.host.c_str(), server.port());
+        std::fprintf(stderr, "tillora-server: serving %s on %s://%s:%d/\n",
+                     options.database.c_str(), tls ? "https" : "http", options.host.c_str(),
+                     server.port());
         server.run();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tillora-server: %s\n", e.what());

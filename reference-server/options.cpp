@@ -16,6 +16,8 @@ const char UsageText[] =
     "  --generate N,M         fill an empty database with N synthetic customers and M calls\n"
     "  --auth USER:PASSWORD   require Basic authentication on every script\n"
     "  --latin1               answer in ISO-8859-1 without a charset parameter\n"
+    "  --tls-cert FILE        serve HTTPS with this PEM certificate (chain), with --tls-key\n"
+    "  --tls-key FILE         the certificate's PEM private key, without a passphrase\n"
     "  --help                 show this text\n";
 
 namespace {
@@ -66,6 +68,10 @@ std::variant<Options, std::string> ParseOptions(int argc, const char* const* arg
                 return std::string("--auth needs USER:PASSWORD");
             o.user = std::string(v.substr(0, v.find(':')));
             o.password = std::string(v.substr(v.find(':') + 1));
+        } else if (arg == "--tls-cert" || arg == "--tls-key") {
+            if (!value(v) || v.empty())
+                return std::string(arg) + " needs a file name";
+            (arg == "--tls-cert" ? o.tlsCertificate : o.tlsKey) = std::string(v);
         } else if (arg == "--generate") {
             long n = 0, m = 0;
             const std::size_t comma = v.npos;
@@ -80,6 +86,8 @@ std::variant<Options, std::string> ParseOptions(int argc, const char* const* arg
     }
     if (o.demo && o.generate)
         return std::string("--demo and --generate cannot be combined");
+    if (o.tlsCertificate.has_value() != o.tlsKey.has_value())
+        return std::string("--tls-cert and --tls-key go together");
     return o;
 }
 

@@ -16,6 +16,9 @@ struct Options
     std::optional<std::string> password;
     bool latin1 = false;
     std::optional<std::pair<long, long>> generate; // customers, calls
+    // Both set, or neither: serve HTTPS with this certificate and key.
+    std::optional<std::string> tlsCertificate;
+    std::optional<std::string> tlsKey;
     bool help = false;
 };
 

@@ -533,7 +533,8 @@ ReferenceServer::ReferenceServer(Store& store, ServerConfig config)
                                     config.latin1 ? "text/html" : "text/html; charset=UTF-8",
                                     body.size()) +
                    body;
-        });
+        },
+        m_config.tls);
 }
 
 ReferenceServer::~ReferenceServer()

@@ -25,6 +25,8 @@ struct ServerConfig
     // answered (tests watch it).
     std::function<void(const std::string& method, const std::string& target)> observer;
     ListenerLimits limits;
+    // When set, the server speaks HTTPS with this certificate.
+    std::shared_ptr<const TlsContext> tls;
 };
 
 // The largest form body a script accepts, counted as it arrives.

@@ -56,6 +56,9 @@ public:
 // Post blocks its caller and services the Qt event queue while it waits
 // (through RequestWaits: user input is deferred), so windows repaint and
 // timers run. A second Post on a busy instance is refused.
+//
+// Over HTTPS the server's certificate and host name are always checked; a
+// failed check fails the request, naming the problem.
 class HttpClient
 {
 public:
@@ -89,6 +92,10 @@ public:
 
     // Largest answer accepted, status line and headers included.
     void setMaxAnswerBytes(std::int64_t bytes);
+
+    // A PEM file of certificate authorities trusted for HTTPS besides the
+    // system's; empty for none. Starts as the built-in TILLORA_CA_FILE.
+    void setCaFile(QString path);
 
 private:
     struct Private;

@@ -1,5 +1,5 @@
 // tillora-post [--user NAME --password PASS] [--times N] [--events]
-//              [--table customers|calls] ADDRESS [NAME=VALUE ...]
+//              [--table customers|calls] [--cacert FILE] ADDRESS [NAME=VALUE ...]
 //
 // Posts the field list to ADDRESS N times through one HTTP client instance,
 // exactly as the client does, and prints each answer (or the table the
@@ -20,7 +20,8 @@
 namespace {
 
 const char Usage[] = "usage: tillora-post [--user NAME --password PASS] [--times N] [--events]\n"
-                     "                    [--table customers|calls] ADDRESS [NAME=VALUE ...]\n";
+                     "                    [--table customers|calls] [--cacert FILE]\n"
+                     "                    ADDRESS [NAME=VALUE ...]\n";
 
 struct Options
 {
@@ -29,6 +30,7 @@ struct Options
     int times = 1;
     bool events = false;
     QString table;
+    std::optional<QString> caFile; // unset: the built-in one
     QString address;
     QStringList fields;
 };
@@ -58,6 +60,10 @@ std::optional<Options> ParseArguments(const QStringList& args)
                 return std::nullopt;
         } else if (a == u"--events") {
             o.events = true;
+        } else if (a == u"--cacert") {
+            if (!value(v) || v.isEmpty())
+                return std::nullopt;
+            o.caFile = v;
         } else if (a == u"--table") {
             if (!value(o.table) || (o.table != u"customers" && o.table != u"calls"))
                 return std::nullopt;
@@ -98,6 +104,8 @@ int main(int argc, char** argv)
 
     try {
         HttpClient client(options->user, options->password);
+        if (options->caFile)
+            client.setCaFile(*options->caFile);
         if (options->events) {
             client.OnWorkBegin = [](TransferDirection d, std::int64_t expected) {
                 std::fprintf(stderr, "begin %s %lld\n", DirectionName(d), (long long)expected);

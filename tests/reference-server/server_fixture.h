@@ -36,7 +36,8 @@ class ServerFixture
 {
 public:
     explicit ServerFixture(ServerConfig config = quietConfig(), QString dbPath = {})
-        : m_dbPath(dbPath.isEmpty() ? m_dir.filePath(u"test.sqlite"_s) : dbPath)
+        : m_dbPath(dbPath.isEmpty() ? m_dir.filePath(u"test.sqlite"_s) : dbPath),
+          m_scheme(config.tls ? u"https"_s : u"http"_s)
     {
         m_store = std::make_unique<Store>(m_dbPath.toStdString());
         m_server = std::make_unique<ReferenceServer>(*m_store, config);
@@ -52,9 +53,11 @@ public:
         return c;
     }
 
-    QString address(QStringView path) const
+    // `host` may name another way to 127.0.0.1, such as "localhost".
+    QString address(QStringView path, QStringView host = u"127.0.0.1") const
     {
-        return u"http://127.0.0.1:"_s + QString::number(m_server->port()) + path.toString();
+        return m_scheme + u"://"_s + host.toString() + u':' + QString::number(m_server->port()) +
+               path.toString();
     }
     int port() const { return m_server->port(); }
     const QString& dbPath() const { return m_dbPath; }
@@ -67,6 +70,7 @@ public:
 private:
     QTemporaryDir m_dir;
     QString m_dbPath;
+    QString m_scheme;
     std::unique_ptr<Store> m_store;
     std::unique_ptr<ReferenceServer> m_server;
 };

@@ -8,10 +8,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstring>
 #include <stdexcept>
 
@@ -84,9 +90,11 @@ int ListenOn127(int backlog, int* port)
     return fd;
 }
 
-std::string LocalAddress(int port, std::string_view path)
+std::string LocalAddress(int port, std::string_view path, std::string_view scheme = "http",
+                         std::string_view host = "127.0.0.1")
 {
-    return "http://127.0.0.1:" + std::to_string(port) + std::string(path);
+    return std::string(scheme) + "://" + std::string(host) + ':' + std::to_string(port) +
+           std::string(path);
 }
 
 enum class Wait
@@ -114,7 +122,147 @@ Wait WaitFor(int fd, short events, int wakeFd, int timeoutMs)
     }
 }
 
+// Picks "http/1.1" whatever the client offered, as Apache's mod_ssl does
+// for an offer of "http/1.0" alone.
+int AlwaysHttp11(SSL*, const unsigned char** out, unsigned char* outLength, const unsigned char*,
+                 unsigned int, void*)
+{
+    static const unsigned char protocol[] = {'h', 't', 't', 'p', '/', '1', '.', '1'};
+    *out = protocol;
+    *outLength = sizeof protocol;
+    return SSL_TLSEXT_ERR_OK;
+}
+
+SSL_CTX* ServerContext(const testpki::Identity& identity)
+{
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    BIO* certificate = BIO_new_mem_buf(identity.certificate.data(), int(identity.certificate.size()));
+    BIO* key = BIO_new_mem_buf(identity.key.data(), int(identity.key.size()));
+    X509* x509 = certificate ? PEM_read_bio_X509(certificate, nullptr, nullptr, nullptr) : nullptr;
+    EVP_PKEY* pkey = key ? PEM_read_bio_PrivateKey(key, nullptr, nullptr, nullptr) : nullptr;
+    const bool ok = context && x509 && pkey && SSL_CTX_use_certificate(context, x509) == 1 &&
+                    SSL_CTX_use_PrivateKey(context, pkey) == 1;
+    X509_free(x509);
+    EVP_PKEY_free(pkey);
+    BIO_free(certificate);
+    BIO_free(key);
+    if (!ok) {
+        SSL_CTX_free(context);
+        throw std::runtime_error("the test server's certificate or key does not load");
+    }
+    SSL_CTX_set_alpn_select_cb(context, AlwaysHttp11, nullptr);
+    return context;
+}
+
 } // namespace
+
+// One connection's bytes, plain or through TLS. Every wait ends early when
+// the server stops.
+class ScriptedServer::Channel
+{
+public:
+    Channel(int fd, SSL_CTX* tls, int wakeFd) : m_fd(fd), m_wakeFd(wakeFd)
+    {
+        if (tls) {
+            m_ssl = SSL_new(tls);
+            SSL_set_fd(m_ssl, fd);
+            SSL_set_accept_state(m_ssl);
+        }
+    }
+    ~Channel() { SSL_free(m_ssl); }
+    Channel(const Channel&) = delete;
+    Channel& operator=(const Channel&) = delete;
+
+    // False when the handshake failed or the server stops.
+    bool handshake()
+    {
+        if (!m_ssl)
+            return true;
+        for (;;) {
+            ERR_clear_error();
+            const int result = SSL_do_handshake(m_ssl);
+            if (result == 1)
+                return true;
+            if (!waitForTls(result))
+                return false;
+        }
+    }
+
+    // Bytes read, or 0 when the connection or the server ends.
+    std::size_t receive(char* buffer, std::size_t size)
+    {
+        for (;;) {
+            if (m_ssl) {
+                ERR_clear_error();
+                std::size_t count = 0;
+                const int result = SSL_read_ex(m_ssl, buffer, size, &count);
+                if (result == 1)
+                    return count;
+                if (!waitForTls(result))
+                    return 0;
+                continue;
+            }
+            const ssize_t n = ::recv(m_fd, buffer, size, 0);
+            if (n > 0)
+                return std::size_t(n);
+            if (n == 0 || (errno != EAGAIN && errno != EINTR) ||
+                WaitFor(m_fd, POLLIN, m_wakeFd, -1) != Wait::Ready)
+                return 0;
+        }
+    }
+
+    // False when the client has gone away or the server stops.
+    bool sendAll(std::string_view bytes)
+    {
+        while (!bytes.empty()) {
+            if (m_ssl) {
+                ERR_clear_error();
+                std::size_t count = 0;
+                const int result = SSL_write_ex(m_ssl, bytes.data(), bytes.size(), &count);
+                if (result == 1)
+                    bytes.remove_prefix(count);
+                else if (!waitForTls(result))
+                    return false;
+                continue;
+            }
+            const ssize_t n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (n > 0)
+                bytes.remove_prefix(std::size_t(n));
+            else if ((n < 0 && errno != EAGAIN && errno != EINTR) ||
+                     WaitFor(m_fd, POLLOUT, m_wakeFd, -1) != Wait::Ready)
+                return false;
+        }
+        return true;
+    }
+
+    // The close notification over TLS, then the FIN.
+    void endSending()
+    {
+        if (m_ssl && !m_broken && SSL_is_init_finished(m_ssl)) {
+            ERR_clear_error();
+            SSL_shutdown(m_ssl);
+        }
+        ::shutdown(m_fd, SHUT_WR);
+    }
+
+private:
+    // Waits for what the TLS call asked for; false when it failed instead.
+    bool waitForTls(int result)
+    {
+        const int error = SSL_get_error(m_ssl, result);
+        const short events = error == SSL_ERROR_WANT_READ    ? POLLIN
+                             : error == SSL_ERROR_WANT_WRITE ? POLLOUT
+                                                             : 0;
+        if (events == 0 && error != SSL_ERROR_ZERO_RETURN)
+            m_broken = true;
+        return events != 0 && WaitFor(m_fd, events, m_wakeFd, -1) == Wait::Ready;
+    }
+
+    int m_fd;
+    int m_wakeFd;
+    SSL* m_ssl = nullptr;
+    bool m_broken = false;
+};
 
 // ---------------------------------------------------------------------------
 
@@ -186,6 +334,20 @@ Exchange Answer(std::string_view statusLine, std::vector<std::string> headers,
 
 ScriptedServer::ScriptedServer(std::vector<Exchange> script) : m_script(std::move(script))
 {
+    start();
+}
+
+ScriptedServer::ScriptedServer(std::vector<Exchange> script, const testpki::Identity& identity)
+    : m_script(std::move(script)), m_tls(ServerContext(identity))
+{
+    // OpenSSL writes to its sockets with write(), which raises SIGPIPE when
+    // the client has gone; a test process has no use for the signal.
+    std::signal(SIGPIPE, SIG_IGN);
+    start();
+}
+
+void ScriptedServer::start()
+{
     m_listenFd = ListenOn127(16, &m_port);
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -213,11 +375,12 @@ ScriptedServer::~ScriptedServer()
     ::close(m_listenFd);
     ::close(m_wakeRead);
     ::close(m_wakeWrite);
+    SSL_CTX_free(m_tls);
 }
 
-std::string ScriptedServer::address(std::string_view path) const
+std::string ScriptedServer::address(std::string_view path, std::string_view host) const
 {
-    return LocalAddress(m_port, path);
+    return LocalAddress(m_port, path, m_tls ? "https" : "http", host);
 }
 
 std::vector<RecordedRequest> ScriptedServer::waitForRequests(std::size_t count,
@@ -271,44 +434,25 @@ void ScriptedServer::record(RecordedRequest request)
 }
 
 // False when the server is stopping or the client has gone away.
-bool ScriptedServer::writePiece(int fd, const Piece& piece)
+bool ScriptedServer::writePiece(Channel& channel, const Piece& piece)
 {
     if (piece.pauseMs > 0 && WaitFor(-1, 0, m_wakeRead, piece.pauseMs) == Wait::Stopped)
         return false;
-    std::size_t sent = 0;
-    while (sent < piece.bytes.size()) {
-        if (WaitFor(fd, POLLOUT, m_wakeRead, -1) != Wait::Ready)
-            return false;
-        const ssize_t n =
-            ::send(fd, piece.bytes.data() + sent, piece.bytes.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            continue;
-        if (n <= 0)
-            return false;
-        sent += static_cast<std::size_t>(n);
-    }
-    return true;
+    return channel.sendAll(piece.bytes);
 }
 
 // Reads until the client closes (or the server stops) so that closing never
 // finds unread data, which would turn the close into a reset.
-void ScriptedServer::drain(int fd)
+void ScriptedServer::drain(Channel& channel)
 {
     char buffer[4096];
-    for (;;) {
-        if (WaitFor(fd, POLLIN, m_wakeRead, -1) != Wait::Ready)
-            return;
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            continue;
-        if (n <= 0)
-            return;
-        std::lock_guard lock(m_mutex);
-        m_stray.append(buffer, static_cast<std::size_t>(n));
-        // A reused connection. Nothing will answer here, so closing lets the
-        // client fail or go elsewhere instead of waiting for ever.
+    const std::size_t n = channel.receive(buffer, sizeof buffer);
+    if (n == 0)
         return;
-    }
+    std::lock_guard lock(m_mutex);
+    m_stray.append(buffer, n);
+    // A reused connection. Nothing will answer here, so closing lets the
+    // client fail or go elsewhere instead of waiting for ever.
 }
 
 void ScriptedServer::serve(int fd, std::size_t index)
@@ -327,23 +471,20 @@ void ScriptedServer::serve(int fd, std::size_t index)
         return;
     }
 
+    Channel channel(fd, m_tls, m_wakeRead);
     RecordedRequest request;
     request.connection = index;
     std::size_t contentLength = 0;
     char buffer[16384];
-    for (;;) {
+    for (bool open = channel.handshake(); open;) {
         if (request.headSize != 0 && request.raw.size() >= request.headSize + contentLength) {
             request.complete = true;
             break;
         }
-        if (WaitFor(fd, POLLIN, m_wakeRead, -1) != Wait::Ready)
+        const std::size_t n = channel.receive(buffer, sizeof buffer);
+        if (n == 0)
             break;
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            continue;
-        if (n <= 0)
-            break;
-        request.raw.append(buffer, static_cast<std::size_t>(n));
+        request.raw.append(buffer, n);
         if (request.headSize == 0) {
             const std::size_t end = request.raw.find(HeadEnd);
             if (end != std::string::npos) {
@@ -364,21 +505,21 @@ void ScriptedServer::serve(int fd, std::size_t index)
 
     if (complete) {
         for (const Piece& piece : exchange->response) {
-            if (!writePiece(fd, piece)) {
+            if (!writePiece(channel, piece)) {
                 ::close(fd);
                 return;
             }
         }
         if (exchange->ending == Ending::Endless && !exchange->response.empty()) {
-            while (writePiece(fd, exchange->response.back())) {
+            while (writePiece(channel, exchange->response.back())) {
             }
             ::close(fd);
             return;
         }
         if (exchange->ending == Ending::Close)
-            ::shutdown(fd, SHUT_WR);
+            channel.endSending();
     }
-    drain(fd);
+    drain(channel);
     ::close(fd);
 }
 

@@ -4,6 +4,8 @@
 // speak raw bytes on 127.0.0.1 so a test sees exactly what the client wrote
 // and controls exactly what it reads, including broken and slow answers.
 
+#include "test_certificates.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -13,6 +15,8 @@
 #include <string_view>
 #include <thread>
 #include <vector>
+
+typedef struct ssl_ctx_st SSL_CTX;
 
 namespace scripted {
 
@@ -74,13 +78,18 @@ class ScriptedServer
 {
 public:
     explicit ScriptedServer(std::vector<Exchange> script);
+    // The same over TLS with `identity`. Like a stock Apache with mod_ssl,
+    // it answers any ALPN offer with "http/1.1", offered or not. A request
+    // whose handshake failed is recorded with nothing received.
+    ScriptedServer(std::vector<Exchange> script, const testpki::Identity& identity);
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
     int port() const { return m_port; }
-    // "http://127.0.0.1:PORT" + path
-    std::string address(std::string_view path = "/") const;
+    // "http://127.0.0.1:PORT" + path ("https" over TLS; `host` may name
+    // another way to 127.0.0.1, such as "localhost")
+    std::string address(std::string_view path = "/", std::string_view host = "127.0.0.1") const;
 
     // Waits until `count` requests are recorded (or `wait` passes) and
     // returns those recorded so far, in order of arrival.
@@ -93,13 +102,17 @@ public:
     std::string strayBytes() const;
 
 private:
+    class Channel;
+
+    void start();
     void acceptLoop();
     void serve(int fd, std::size_t index);
     void record(RecordedRequest request);
-    bool writePiece(int fd, const Piece& piece);
-    void drain(int fd);
+    bool writePiece(Channel& channel, const Piece& piece);
+    void drain(Channel& channel);
 
     std::vector<Exchange> m_script;
+    SSL_CTX* m_tls = nullptr;
     int m_listenFd = -1;
     int m_wakeRead = -1;
     int m_wakeWrite = -1;
