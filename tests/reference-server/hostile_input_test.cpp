@@ -1,6 +1,7 @@
 // The reference server against hostile and malformed requests. The wire
 // cases use raw sockets, so every byte the server sees is the test's own.
 
+#include "raw_connection.h"
 #include "server_fixture.h"
 
 #include <QByteArray>
@@ -27,82 +28,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t OneMiB = 1 << 20;
-
-// One client connection, written and read byte for byte.
-class RawConnection
-{
-public:
-    explicit RawConnection(int port)
-    {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(std::uint16_t(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (m_fd < 0 ||
-            ::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-            throw std::runtime_error("cannot connect to the test server");
-    }
-    ~RawConnection()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    RawConnection(const RawConnection&) = delete;
-    RawConnection& operator=(const RawConnection&) = delete;
-
-    // False once the server takes no more bytes.
-    bool send(std::string_view bytes)
-    {
-        while (!bytes.empty()) {
-            const ssize_t n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            bytes.remove_prefix(std::size_t(n));
-        }
-        return true;
-    }
-
-    // Everything the server sends until it closes the connection or `wait`
-    // has passed.
-    std::string receive(std::chrono::milliseconds wait)
-    {
-        const auto deadline = Clock::now() + wait;
-        std::string received;
-        char buffer[16384];
-        for (;;) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0)
-                break;
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, int(left.count())) <= 0)
-                continue;
-            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            received.append(buffer, std::size_t(n));
-        }
-        return received;
-    }
-
-    // Ends the client's side: the server reads the end of the request.
-    void closeSending() { ::shutdown(m_fd, SHUT_WR); }
-
-    // True when the server sent something or closed within `wait`.
-    bool answered(std::chrono::milliseconds wait) const
-    {
-        pollfd p{m_fd, POLLIN, 0};
-        return ::poll(&p, 1, int(wait.count())) > 0;
-    }
-
-private:
-    int m_fd = -1;
-};
 
 struct RawAnswer
 {

@@ -3,6 +3,7 @@
 // certificates and keys it cannot use, the TLS handshake held to the same
 // deadline as the request head, and tillora-post's --cacert.
 
+#include "raw_connection.h"
 #include "server_fixture.h"
 
 #include "options.h"
@@ -87,52 +88,6 @@ HttpClient& Trusting(HttpClient& client, const Pki& pki)
     return client;
 }
 
-// A TCP connection that sends what it is told and nothing else.
-class RawSocket
-{
-public:
-    explicit RawSocket(int port)
-    {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(std::uint16_t(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (m_fd < 0 ||
-            ::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-            throw std::runtime_error("cannot connect to the test server");
-    }
-    ~RawSocket() { ::close(m_fd); }
-    RawSocket(const RawSocket&) = delete;
-    RawSocket& operator=(const RawSocket&) = delete;
-
-    int fd() const { return m_fd; }
-    void send(std::string_view bytes) { ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
-
-    // Everything the server sends until it closes or `wait` has passed, and
-    // whether it closed.
-    std::pair<std::string, bool> receive(std::chrono::milliseconds wait)
-    {
-        const auto deadline = Clock::now() + wait;
-        std::string received;
-        char buffer[16384];
-        for (;;) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            pollfd p{m_fd, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0)
-                return {received, false};
-            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                return {received, true};
-            received.append(buffer, std::size_t(n));
-        }
-    }
-
-private:
-    int m_fd = -1;
-};
-
 // A TLS client that completes the handshake and then writes and reads
 // exactly what the test says; it does not check the certificate.
 class RawTlsConnection
@@ -178,7 +133,7 @@ public:
     }
 
 private:
-    RawSocket m_socket;
+    RawConnection m_socket;
     SSL_CTX* m_context = nullptr;
     SSL* m_ssl = nullptr;
 };
@@ -275,12 +230,12 @@ TEST(ReferenceServerTlsTest, IdleAndHalfDoneHandshakesCannotStallOthers)
     config.limits.headTime = 60s;
     ServerFixture server(config);
 
-    std::vector<std::unique_ptr<RawSocket>> stalling;
+    std::vector<std::unique_ptr<RawConnection>> stalling;
     for (int i = 0; i < 4; ++i)
-        stalling.push_back(std::make_unique<RawSocket>(server.port()));
+        stalling.push_back(std::make_unique<RawConnection>(server.port()));
     // The start of a ClientHello record that announces more than it sends.
     for (int i = 0; i < 4; ++i) {
-        stalling.push_back(std::make_unique<RawSocket>(server.port()));
+        stalling.push_back(std::make_unique<RawConnection>(server.port()));
         stalling.back()->send(std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11));
     }
 
@@ -309,9 +264,10 @@ TEST(ReferenceServerTlsTest, TheHeadDeadlineCoversTheHandshake)
     };
     for (const auto& c : silent) {
         SCOPED_TRACE(c.what);
-        RawSocket connection(server.port());
+        RawConnection connection(server.port());
         connection.send(c.sent);
-        const auto [received, closed] = connection.receive(10s);
+        bool closed = false;
+        const std::string received = connection.receive(10s, &closed);
         EXPECT_TRUE(closed);
         // No plain answer; TLS alerts are fine.
         EXPECT_EQ(received.find("HTTP/"), std::string::npos) << received;
