@@ -86,8 +86,7 @@ private:
 class TabStripAccessible : public QAccessibleWidget
 {
 public:
-    explicit TabStripAccessible(QTabBar* strip)
-        : QAccessibleWidget(strip, QAccessible::PageTabList)
+    explicit TabStripAccessible(QTabBar* strip) : QAccessibleWidget(strip, QAccessible::PageTabList)
     {
     }
     ~TabStripAccessible() override

@@ -1,6 +1,7 @@
 #include "http_client.h"
 
 #include "answer_head.h"
+#include "auth_challenge.h"
 #include "form_encoding.h"
 #include "request_waits.h"
 #include "response_decoding.h"
@@ -31,15 +32,6 @@ constexpr int MaxAttempts = 3;
 // library's h_errno uses for an unknown host.
 constexpr long HostNotFoundNumber = 1;
 
-enum class AuthScheme
-{
-    None,
-    Basic,
-    Digest,
-    Ntlm,
-    Negotiate
-};
-
 long CurlAuthFlag(AuthScheme scheme)
 {
     switch (scheme) {
@@ -55,51 +47,6 @@ long CurlAuthFlag(AuthScheme scheme)
         break;
     }
     return CURLAUTH_NONE;
-}
-
-// The scheme names of the challenges in WWW-Authenticate values, in order.
-// A challenge list is comma-separated; parameters ("realm=...") are not names.
-std::vector<QByteArray> ChallengeSchemes(const std::vector<QByteArray>& headers)
-{
-    std::vector<QByteArray> schemes;
-    for (const QByteArray& header : headers) {
-        QByteArray piece;
-        bool quoted = false;
-        auto flush = [&] {
-            const QByteArray item = piece.trimmed();
-            const qsizetype space = item.indexOf(' ');
-            const QByteArray token = space < 0 ? item : item.first(space);
-            if (!token.isEmpty() && !token.contains('='))
-                schemes.push_back(token);
-            piece.clear();
-        };
-        for (const char c : header) {
-            if (c == '"')
-                quoted = !quoted;
-            if (c == ',' && !quoted)
-                flush();
-            else
-                piece += c;
-        }
-        flush();
-    }
-    return schemes;
-}
-
-AuthScheme FirstKnownScheme(const std::vector<QByteArray>& headers)
-{
-    for (const QByteArray& name : ChallengeSchemes(headers)) {
-        const QByteArray lower = name.toLower();
-        if (lower == "basic")
-            return AuthScheme::Basic;
-        if (lower == "digest")
-            return AuthScheme::Digest;
-        if (lower == "ntlm")
-            return AuthScheme::Ntlm;
-        if (lower == "negotiate")
-            return AuthScheme::Negotiate;
-    }
-    return AuthScheme::None;
 }
 
 QString AnswerTooLargeMessage(std::int64_t limit)

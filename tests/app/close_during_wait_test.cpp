@@ -10,11 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <qpa/qwindowsysteminterface.h>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-#include <qpa/qwindowsysteminterface.h>
 
 #include <functional>
 
@@ -28,8 +28,8 @@ void QueueClick(QWidget* widget)
     QWindow* window = widget->window()->windowHandle();
     const QPointF local = widget->mapTo(widget->window(), widget->rect().center());
     const QPointF global = widget->mapToGlobal(widget->rect().center());
-    QWindowSystemInterface::handleMouseEvent(window, local, global, Qt::LeftButton,
-                                             Qt::LeftButton, QEvent::MouseButtonPress);
+    QWindowSystemInterface::handleMouseEvent(window, local, global, Qt::LeftButton, Qt::LeftButton,
+                                             QEvent::MouseButtonPress);
     QWindowSystemInterface::handleMouseEvent(window, local, global, Qt::NoButton, Qt::LeftButton,
                                              QEvent::MouseButtonRelease);
 }
@@ -104,9 +104,8 @@ TEST(CloseDuringWaitTest, ClosingTheCallDialogDuringItsSaveEndsTheApplication)
     GuiFixture fixture({MakeCustomer("Adams", "Al")});
     // The call save goes to a server that never answers.
     scripted::ScriptedServer hanging({scripted::Exchange{{}, scripted::Ending::HoldOpen}});
-    fixture.windows = std::make_unique<WindowSet>(
-        ServerSettings{fixture.baseAddress(), QString(), QString(),
-                       QString::fromStdString(hanging.address(""))});
+    fixture.windows = std::make_unique<WindowSet>(ServerSettings{
+        fixture.baseAddress(), QString(), QString(), QString::fromStdString(hanging.address(""))});
     TForm1& form = fixture.form();
     form.show();
     ASSERT_TRUE(fixture.waitUntilIdle());
