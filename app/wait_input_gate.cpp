@@ -3,6 +3,7 @@
 #include "request_waits.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWidget>
@@ -79,19 +80,9 @@ bool WaitInputGate::LetThrough(QWindow* window, QEvent* event)
         return false;
     switch (event->type()) {
     case QEvent::Close:
-        if (top == m_mainWindow) {
-            // Closing the main window ends the application, which closes
-            // every other window on its way out: from now on all goes through.
-            m_closing = true;
-            return true;
-        }
-        if (top == QApplication::activeModalWidget()) {
-            // Closing the modal dialog that waits means the same to the
-            // operator; the dialog then closes as it always does.
-            m_mainWindow->close();
-            return true;
-        }
-        return false;
+        // Judged where it reaches the widget: only there can the operator's
+        // close be told from the code's.
+        return true;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick: {
         const auto* mouse = static_cast<QMouseEvent*>(event);
@@ -106,27 +97,56 @@ bool WaitInputGate::LetThrough(QWindow* window, QEvent* event)
         return pressed;
     }
     case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-        return IsCloseButton(qobject_cast<QWidget*>(window->focusObject()));
+    case QEvent::KeyRelease: {
+        // Enter and Space press the focused button; other keys wait.
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        return IsCloseButton(qobject_cast<QWidget*>(window->focusObject())) &&
+               (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space);
+    }
     default:
         return false;
     }
 }
 
+bool WaitInputGate::OperatorClose(QWidget* top, QCloseEvent* event)
+{
+    if (top == m_mainWindow)
+        return false; // closes and ends the application
+    if (top == QApplication::activeModalWidget()) {
+        // Closing the modal dialog that waits means the same to the operator;
+        // the dialog then closes as it always does.
+        m_mainWindow->close();
+        return false;
+    }
+    // Nothing else may close while a request waits.
+    event->ignore();
+    return true;
+}
+
 bool WaitInputGate::eventFilter(QObject* watched, QEvent* event)
 {
-    // Input reaches a window first and its widgets only through it, so the
-    // window is where it is held back.
+    if (const auto replayed = m_replayed.find(event); replayed != m_replayed.end()) {
+        m_replayed.erase(replayed);
+        // Input for a window that has gone meanwhile (a dialog that ended
+        // with the request) is dropped: it must not act on a hidden window.
+        if (watched->isWindowType() && !static_cast<QWindow*>(watched)->isVisible())
+            return true;
+    }
+    if (event->type() == QEvent::Close && watched == m_mainWindow)
+        m_closing = true; // every other window closes on the way out
     if (!RequestWaits::AnyWaiting() || m_closing)
         return false;
     if (event->type() == QEvent::ShortcutOverride) {
         // An accepted override keeps a shortcut from firing now; the key
         // itself then arrives at its window and is held there.
-        if (IsCloseButton(QApplication::focusWidget()))
-            return false;
         event->accept();
         return true;
     }
+    if (event->type() == QEvent::Close && event->spontaneous() && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->isWindow())
+        return OperatorClose(static_cast<QWidget*>(watched), static_cast<QCloseEvent*>(event));
+    // Other input reaches a window first and its widgets only through it, so
+    // the window is where it is held back.
     if (!watched->isWindowType() || !IsUserInput(event->type()))
         return false;
     if (LetThrough(static_cast<QWindow*>(watched), event))
@@ -137,9 +157,13 @@ bool WaitInputGate::eventFilter(QObject* watched, QEvent* event)
 
 void WaitInputGate::HandOnHeldInput()
 {
+    m_closePressed = false;
     std::vector<Held> held;
     held.swap(m_held);
-    for (Held& h : held)
-        if (h.receiver)
-            QCoreApplication::postEvent(h.receiver, h.event.release());
+    for (Held& h : held) {
+        if (!h.receiver)
+            continue;
+        m_replayed.insert(h.event.get());
+        QCoreApplication::postEvent(h.receiver, h.event.release());
+    }
 }

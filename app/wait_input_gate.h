@@ -4,8 +4,10 @@
 #include <QPointer>
 
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
+class QCloseEvent;
 class QEvent;
 class QWidget;
 class QWindow;
@@ -13,8 +15,9 @@ class QWindow;
 // Holds back the operator's input while a request waits for the server,
 // except what ends the application: a click on either "Close" button of the
 // main window, Enter or Space on one of them, and the close command of the
-// main window or of the modal dialog the wait runs in. Whatever it held back
-// is handed on, in order, once the last request has ended.
+// main window or of the modal dialog the wait runs in; the close command of
+// any other window is refused. Whatever it held back is handed on, in order,
+// once the last request has ended, except to a window that has gone.
 //
 // Qt's own way of holding input back also holds back the close request,
 // which is why the queue is serviced in full and filtered here.
@@ -30,6 +33,9 @@ protected:
 private:
     // True for input that goes through at once: what closes the application.
     bool LetThrough(QWindow* window, QEvent* event);
+    // The operator's close command for a top-level widget; true when it is
+    // refused.
+    bool OperatorClose(QWidget* top, QCloseEvent* event);
     bool IsCloseButton(const QWidget* widget) const;
     void HandOnHeldInput();
 
@@ -44,4 +50,6 @@ private:
         std::unique_ptr<QEvent> event;
     };
     std::vector<Held> m_held;
+    // Events handed on and not yet delivered; they carry no mark of their own.
+    std::unordered_set<const QEvent*> m_replayed;
 };

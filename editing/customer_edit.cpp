@@ -183,6 +183,8 @@ void TForm2::BitBtn1Click()
 
 void TForm2::BitBtn2Click()
 {
+    if (!isVisible())
+        return; // a click that arrives after the dialog ended saves nothing
     const std::optional<std::int32_t> row = m_form1->SelectedRow();
     const int remembered = m_form1->SelectedPosition();
     const std::int32_t id = row ? m_form1->Customers.ID(*row) : 0;
@@ -249,6 +251,9 @@ void TForm2::BitBtn2Click()
             m_form1->ListView1SelectItem(position, true);
         }
         m_form5->close();
+    } catch (const RequestAbandoned&) {
+        done(ResultSaved); // the application is ending: nothing to report
+        throw;
     } catch (const TilloraError& e) {
         done(ResultSaved);
         ShowDefaultError(e.message());

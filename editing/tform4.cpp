@@ -114,6 +114,8 @@ void TForm4::Button1Click()
 
 void TForm4::Button2Click()
 {
+    if (!isVisible())
+        return; // a click that arrives after the dialog ended saves nothing
     // The call list has no escape for its two terminators: a note holding one
     // would break the list for every user, so nothing is sent.
     const QString note = Memo1->toPlainText();

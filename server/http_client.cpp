@@ -257,7 +257,10 @@ struct HttpClient::Private
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);
 
-        const bool isStatusLine = line.startsWith("HTTP/");
+        // A trailer after a chunked body is no new answer, whatever it says;
+        // a repeated request (an authentication round) expects one again.
+        const bool isStatusLine =
+            line.startsWith("HTTP/") && (p->awaitingStatusLine || !p->inBody());
         if (isStatusLine) {
             // A new answer: an interim 1xx answer or an earlier
             // authentication round is over.

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCommandLinkButton>
+#include <QLineEdit>
 #include <qpa/qwindowsysteminterface.h>
 #include <QPushButton>
 #include <QTest>
@@ -130,6 +132,46 @@ TEST(CloseDuringWaitTest, ClosingTheCallDialogDuringItsSaveEndsTheApplication)
     // Neither the call log reload nor anything else followed the abandoned save.
     EXPECT_EQ(hanging.requests().size(), 1u);
     EXPECT_TRUE(fixture.requests().isEmpty()) << fixture.requests().join(u' ').toStdString();
+}
+
+TEST(CloseDuringWaitTest, ASecondSaveClickDuringTheSaveIsNotReplayedIntoTheEndedDialog)
+{
+    const std::string list = "0<br>";
+    scripted::ScriptedServer server({
+        scripted::Answer("HTTP/1.1 200 OK", {}, list),
+        scripted::Answer("HTTP/1.1 200 OK", {}, "stats"),
+        scripted::Answer("HTTP/1.1 200 OK", {}, list),
+        // The save answers late; the reload follows.
+        {{{800, scripted::ResponseBytes("HTTP/1.1 200 OK", {}, "saved")}}},
+        scripted::Answer("HTTP/1.1 200 OK", {}, list),
+        scripted::Answer("HTTP/1.1 200 OK", {}, "stats"),
+    });
+    GuiFixture fixture;
+    fixture.windows = std::make_unique<WindowSet>(
+        ServerSettings{QString::fromStdString(server.address("")), {}, {}, {}});
+    TForm1& form = fixture.form();
+    form.show();
+    ASSERT_TRUE(fixture.waitUntilIdle());
+    TForm2& dialog = *fixture.windows->Form2;
+
+    QTimer::singleShot(0, &dialog, [&] {
+        dialog.txtLN->setText(u"Zeller"_s);
+        // The operator clicks Save again while the first save waits.
+        QTimer::singleShot(300, &dialog, [&] { QueueClick(dialog.ButtonGradient1); });
+        QTest::mouseClick(dialog.ButtonGradient1, Qt::LeftButton);
+    });
+    QTest::mouseClick(form.SpeedButton1, Qt::LeftButton);
+    QTest::qWait(1000); // room for anything handed on after the save
+
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
+    std::vector<std::string> lines;
+    for (const scripted::RecordedRequest& r : server.requests())
+        lines.push_back(r.requestLine());
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "POST /manage/datapile.php HTTP/1.0", "POST /quickstats.php HTTP/1.0",
+                         "POST /manage/callpile.php HTTP/1.0", "POST /manage/newguy.php HTTP/1.0",
+                         "POST /manage/datapile.php HTTP/1.0", "POST /quickstats.php HTTP/1.0"}));
 }
 
 TEST(CloseDuringWaitTest, OtherInputWaitsUntilTheRequestIsOver)

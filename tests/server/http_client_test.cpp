@@ -247,6 +247,10 @@ TEST(HttpClientResponseTest, ReturnsTheDecodedBodyOfSuccessfulAnswers)
           {100, "lo\r\n6\r\n world\r\n"},
           {100, "0\r\n\r\n"}},
          u"hello world"},
+        {"a trailer that looks like a status line",
+         {{0, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n"
+              "HTTP/1.1: 500 Oops\r\n\r\n"}},
+         u"hello"},
         {"until close",
          {{0, "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nread to"}, {100, " the end"}},
          u"read to the end"},
