@@ -75,7 +75,8 @@ Connection::Connection(Link& link, std::string received, std::size_t headSize,
     : m_link(link), m_buffer(std::move(received)),
       m_bodyBudget(limits.bodyWireBytes -
                    std::min(limits.bodyWireBytes, m_buffer.size() - headSize)),
-      m_bodyDeadline(Clock::now() + limits.bodyTime), m_writeTime(limits.writeTime)
+      m_bodyDeadline(Clock::now() + limits.bodyTime), m_writeTime(limits.writeTime),
+      m_answerRate(std::max<std::size_t>(limits.answerBytesPerSecond, 1))
 {
 }
 
@@ -139,11 +140,21 @@ ssize_t Connection::read(char* ptr, size_t size)
 
 ssize_t Connection::write(const char* ptr, size_t size)
 {
-    const auto deadline = Clock::now() + m_writeTime;
+    const auto start = Clock::now();
+    if (!m_answerStart)
+        m_answerStart = start;
+    // The sooner of this write's own time and the time the whole answer may
+    // have taken so far at the least rate.
+    const auto rateDeadline =
+        *m_answerStart + m_writeTime +
+        std::chrono::milliseconds(std::uint64_t(m_written + size) * 1000 / m_answerRate);
+    const auto deadline = std::min(start + m_writeTime, rateDeadline);
     for (;;) {
         const Link::Result r = m_link.send(ptr, size);
-        if (r.status == Link::Status::Done)
+        if (r.status == Link::Status::Done) {
+            m_written += r.count;
             return ssize_t(r.count);
+        }
         if (r.status == Link::Status::Closed)
             return -1;
         const auto now = Clock::now();
@@ -359,10 +370,14 @@ bool Listener::readHead(Waiting& w, Clock::time_point now)
         if (headSize != std::string::npos && headSize <= m_limits.headBytes) {
             {
                 std::lock_guard lock(m_mutex);
-                m_jobs.push_back({w.link, std::move(w.received), headSize});
+                if (m_jobs.size() < m_limits.queuedRequests) {
+                    m_jobs.push_back({w.link, std::move(w.received), headSize});
+                    m_jobReady.notify_one();
+                    return false;
+                }
             }
-            m_jobReady.notify_one();
-            return false;
+            refuse(w, 503, "Error: the server is busy; try again in a moment.", now);
+            return true;
         }
         if (w.received.size() > m_limits.headBytes) {
             refuse(w, 431,

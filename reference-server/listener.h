@@ -19,6 +19,8 @@
 
 #include <poll.h>
 
+#include <optional>
+
 namespace refserver {
 
 struct ListenerLimits
@@ -30,12 +32,17 @@ struct ListenerLimits
     // (chunk framing included).
     std::chrono::milliseconds bodyTime{20000};
     std::size_t bodyWireBytes = 4 << 20;
-    // Each write of an answer.
+    // Each write of an answer; and the answer as a whole must go out at
+    // this average rate after that first grace, so that a client reading a
+    // few bytes at a time cannot hold a worker for as long as it likes.
     std::chrono::milliseconds writeTime{5000};
+    std::size_t answerBytesPerSecond = 64 * 1024;
     // Connections still sending their head; beyond this the oldest is dropped.
     std::size_t waitingConnections = 512;
     // Threads that run the scripts; only requests whose head is in reach them.
     int workers = 32;
+    // Complete requests waiting for a worker; beyond this they get 503.
+    std::size_t queuedRequests = 256;
 };
 
 // "5 seconds", for messages.
@@ -75,6 +82,9 @@ private:
     std::size_t m_bodyBudget;
     std::chrono::steady_clock::time_point m_bodyDeadline;
     std::chrono::milliseconds m_writeTime;
+    std::size_t m_answerRate;
+    std::optional<std::chrono::steady_clock::time_point> m_answerStart;
+    std::size_t m_written = 0;
     bool m_timedOut = false;
     bool m_overran = false;
 };

@@ -284,6 +284,7 @@ std::string StatusAndHeaders(int status, const std::string& contentType, std::si
 {
     const char* reason = status == 408   ? "Request Timeout"
                          : status == 431 ? "Request Header Fields Too Large"
+                         : status == 503 ? "Service Unavailable"
                                          : "Error";
     return "HTTP/1.1 " + std::to_string(status) + " " + reason +
            "\r\nContent-Type: " + contentType + "\r\nContent-Length: " + std::to_string(length) +

@@ -1,12 +1,14 @@
 // The reference server against hostile and malformed requests. The wire
 // cases use raw sockets, so every byte the server sees is the test's own.
 
+#include "listener.h"
 #include "raw_connection.h"
 #include "server_fixture.h"
 
 #include <QByteArray>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -358,6 +360,72 @@ TEST(ReferenceServerLimitsTest, IncompleteBodiesAreRefused)
     EXPECT_EQ(answer.status, 413);
     EXPECT_EQ(answer.body,
               "Error: the request body is larger than the limit of 1 MiB (1048576 bytes).");
+}
+
+TEST(ReferenceServerLimitsTest, AFullQueueIsRefusedAtOnce)
+{
+    ServerConfig config = ServerFixture::quietConfig();
+    config.limits.workers = 1;
+    config.limits.queuedRequests = 1;
+    config.limits.bodyTime = 3s;
+    ServerFixture server(config);
+
+    // The only worker waits for a body that never comes.
+    RawConnection stalling(server.port());
+    stalling.send("POST /quickstats.php HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                  "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 10\r\n\r\n");
+    std::this_thread::sleep_for(300ms);
+    RawConnection queued(server.port());
+    queued.send(FormRequest("/quickstats.php", ""));
+    std::this_thread::sleep_for(300ms);
+
+    const RawAnswer refused = Exchange(server.port(), FormRequest("/quickstats.php", ""), 2s);
+    EXPECT_EQ(refused.status, 503) << refused.head;
+    EXPECT_EQ(refused.body, "Error: the server is busy; try again in a moment.");
+    // The queued request is answered once the worker is free again.
+    EXPECT_EQ(ParseAnswer(stalling.receive(10s)).status, 408);
+    EXPECT_EQ(ParseAnswer(queued.receive(10s)).status, 200);
+}
+
+TEST(ReferenceServerLimitsTest, AnAnswerReadTooSlowlyIsCutOff)
+{
+    // A client that reads a little now and then, just enough for each write
+    // to progress, while the answer as a whole falls behind the least rate.
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    const int buffer = 16384;
+    ::setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+    ::fcntl(pair[0], F_SETFL, ::fcntl(pair[0], F_GETFL) | O_NONBLOCK);
+    refserver::Link link;
+    link.fd = pair[0];
+    refserver::ListenerLimits limits;
+    limits.writeTime = 300ms;
+    limits.answerBytesPerSecond = 20000;
+    refserver::Connection connection(link, {}, 0, limits);
+
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        char received[512];
+        while (!done) {
+            [[maybe_unused]] const auto n =
+                ::recv(pair[1], received, sizeof received, MSG_DONTWAIT);
+            std::this_thread::sleep_for(50ms); // about 10 KB a second
+        }
+    });
+    const std::string piece(512, 'x');
+    const auto start = Clock::now();
+    bool cutOff = false;
+    while (Clock::now() - start < 10s) {
+        if (connection.write(piece.data(), piece.size()) < 0) {
+            cutOff = true;
+            break;
+        }
+    }
+    done = true;
+    reader.join();
+    ::close(pair[0]);
+    ::close(pair[1]);
+    EXPECT_TRUE(cutOff) << "a reader of 10 KB a second held the answer for 10 s";
 }
 
 TEST(ReferenceServerLimitsTest, OversizedHeadsAreRefused)
