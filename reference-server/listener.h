@@ -36,7 +36,7 @@ struct ListenerLimits
     // this average rate after that first grace, so that a client reading a
     // few bytes at a time cannot hold a worker for as long as it likes.
     std::chrono::milliseconds writeTime{5000};
-    std::size_t answerBytesPerSecond = 64 * 1024;
+    std::size_t answerBytesPerSecond = 16 * 1024;
     // Connections still sending their head; beyond this the oldest is dropped.
     std::size_t waitingConnections = 512;
     // Threads that run the scripts; only requests whose head is in reach them.
