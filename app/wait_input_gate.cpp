@@ -31,7 +31,6 @@ bool IsUserInput(QEvent::Type type)
     case QEvent::ContextMenu:
     case QEvent::Enter:
     case QEvent::Leave:
-    case QEvent::Close:
         return true;
     default:
         return false;
@@ -79,10 +78,6 @@ bool WaitInputGate::LetThrough(QWindow* window, QEvent* event)
     if (!top || !m_mainWindow)
         return false;
     switch (event->type()) {
-    case QEvent::Close:
-        // Judged where it reaches the widget: only there can the operator's
-        // close be told from the code's.
-        return true;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick: {
         const auto* mouse = static_cast<QMouseEvent*>(event);
@@ -145,8 +140,10 @@ bool WaitInputGate::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::Close && event->spontaneous() && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->isWindow())
         return OperatorClose(static_cast<QWidget*>(watched), static_cast<QCloseEvent*>(event));
-    // Other input reaches a window first and its widgets only through it, so
-    // the window is where it is held back.
+    // A close command passes its window and is judged at the widget: only
+    // there can the operator's close be told from the code's. Other input
+    // reaches a window first and its widgets only through it, so the window
+    // is where it is held back.
     if (!watched->isWindowType() || !IsUserInput(event->type()))
         return false;
     if (LetThrough(static_cast<QWindow*>(watched), event))

@@ -41,6 +41,22 @@ void QueueCloseCommand(QWidget* topLevel)
     QWindowSystemInterface::handleCloseEvent(topLevel->windowHandle());
 }
 
+// The windows, pointed at a scripted server, without credentials.
+std::unique_ptr<WindowSet> WindowsFor(const scripted::ScriptedServer& server)
+{
+    return std::make_unique<WindowSet>(
+        ServerSettings{QString::fromStdString(server.address("")), {}, {}, {}});
+}
+
+// The request lines the server received, in order.
+std::vector<std::string> RequestLines(const std::vector<scripted::RecordedRequest>& requests)
+{
+    std::vector<std::string> lines;
+    for (const scripted::RecordedRequest& r : requests)
+        lines.push_back(r.requestLine());
+    return lines;
+}
+
 struct Closer
 {
     const char* name;
@@ -84,8 +100,7 @@ TEST(CloseDuringWaitTest, CloseButtonsAndCloseCommandEndAListWait)
         // The server takes the list request and never answers.
         scripted::ScriptedServer server({scripted::Exchange{{}, scripted::Ending::HoldOpen}});
         GuiFixture fixture;
-        fixture.windows = std::make_unique<WindowSet>(
-            ServerSettings{QString::fromStdString(server.address("")), {}, {}, {}});
+        fixture.windows = WindowsFor(server);
         TForm1& form = fixture.form();
         bool stuck = false;
         QTimer::singleShot(400, &form, [&] { closer.act(form); });
@@ -147,8 +162,7 @@ TEST(CloseDuringWaitTest, ASecondSaveClickDuringTheSaveIsNotReplayedIntoTheEnded
         scripted::Answer("HTTP/1.1 200 OK", {}, "stats"),
     });
     GuiFixture fixture;
-    fixture.windows = std::make_unique<WindowSet>(
-        ServerSettings{QString::fromStdString(server.address("")), {}, {}, {}});
+    fixture.windows = WindowsFor(server);
     TForm1& form = fixture.form();
     form.show();
     ASSERT_TRUE(fixture.waitUntilIdle());
@@ -165,13 +179,11 @@ TEST(CloseDuringWaitTest, ASecondSaveClickDuringTheSaveIsNotReplayedIntoTheEnded
 
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
-    std::vector<std::string> lines;
-    for (const scripted::RecordedRequest& r : server.requests())
-        lines.push_back(r.requestLine());
-    EXPECT_EQ(lines, (std::vector<std::string>{
-                         "POST /manage/datapile.php HTTP/1.0", "POST /quickstats.php HTTP/1.0",
-                         "POST /manage/callpile.php HTTP/1.0", "POST /manage/newguy.php HTTP/1.0",
-                         "POST /manage/datapile.php HTTP/1.0", "POST /quickstats.php HTTP/1.0"}));
+    EXPECT_EQ(RequestLines(server.requests()),
+              (std::vector<std::string>{
+                  "POST /manage/datapile.php HTTP/1.0", "POST /quickstats.php HTTP/1.0",
+                  "POST /manage/callpile.php HTTP/1.0", "POST /manage/newguy.php HTTP/1.0",
+                  "POST /manage/datapile.php HTTP/1.0", "POST /quickstats.php HTTP/1.0"}));
 }
 
 TEST(CloseDuringWaitTest, OtherInputWaitsUntilTheRequestIsOver)
@@ -186,8 +198,7 @@ TEST(CloseDuringWaitTest, OtherInputWaitsUntilTheRequestIsOver)
         scripted::Answer("HTTP/1.1 200 OK", {}, "stats"),
     });
     GuiFixture fixture;
-    fixture.windows = std::make_unique<WindowSet>(
-        ServerSettings{QString::fromStdString(server.address("")), {}, {}, {}});
+    fixture.windows = WindowsFor(server);
     TForm1& form = fixture.form();
     std::size_t requestsWhenClicked = 0;
     QTimer::singleShot(400, &form, [&] {
@@ -203,13 +214,11 @@ TEST(CloseDuringWaitTest, OtherInputWaitsUntilTheRequestIsOver)
     EXPECT_TRUE(form.isVisible());
     ASSERT_EQ(requestsWhenClicked, 1u);
     // The refresh ran once the start-up loads were over, not in the middle.
-    std::vector<std::string> lines;
-    for (const scripted::RecordedRequest& r : requests)
-        lines.push_back(r.requestLine());
-    EXPECT_EQ(lines, (std::vector<std::string>{
-                         "POST /manage/datapile.php HTTP/1.0", "POST /quickstats.php HTTP/1.0",
-                         "POST /manage/callpile.php HTTP/1.0", "POST /manage/datapile.php HTTP/1.0",
-                         "POST /quickstats.php HTTP/1.0"}));
+    EXPECT_EQ(RequestLines(requests),
+              (std::vector<std::string>{
+                  "POST /manage/datapile.php HTTP/1.0", "POST /quickstats.php HTTP/1.0",
+                  "POST /manage/callpile.php HTTP/1.0", "POST /manage/datapile.php HTTP/1.0",
+                  "POST /quickstats.php HTTP/1.0"}));
 }
 
 } // namespace
