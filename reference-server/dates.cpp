@@ -8,13 +8,18 @@ namespace refserver {
 
 namespace {
 
+// The text without the blanks at both ends.
+std::string WithoutBlanks(const std::string& part)
+{
+    const std::size_t begin = part.find_first_not_of(' ');
+    if (begin == std::string::npos)
+        return {};
+    return part.substr(begin, part.find_last_not_of(' ') - begin + 1);
+}
+
 bool ParseNumber(const std::string& part, int maxDigits, int& value)
 {
-    std::size_t begin = part.find_first_not_of(' ');
-    std::size_t end = part.find_last_not_of(' ');
-    if (begin == std::string::npos)
-        return false;
-    const std::string digits = part.substr(begin, end - begin + 1);
+    const std::string digits = WithoutBlanks(part);
     if (digits.empty() || int(digits.size()) > maxDigits)
         return false;
     value = 0;
@@ -65,10 +70,7 @@ std::optional<std::optional<std::string>> Read(const std::string& text, Problem&
     // left half typed, not the year 24.
     const std::string yearPart = text.substr(s2 + 1);
     if (yearPart.size() != 4 || !AllDigits(yearPart)) {
-        const std::size_t begin = yearPart.find_first_not_of(' ');
-        const std::size_t end = yearPart.find_last_not_of(' ');
-        const std::string digits =
-            begin == std::string::npos ? std::string() : yearPart.substr(begin, end - begin + 1);
+        const std::string digits = WithoutBlanks(yearPart);
         if (AllDigits(digits) && digits.size() != 4)
             problem = Problem::YearNotFourDigits;
         return std::nullopt;
