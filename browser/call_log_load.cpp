@@ -10,10 +10,9 @@
 void TForm1::LoadCalls()
 {
     Form5->ShowTask(QStringLiteral("Loading Customers Call History..."));
-    const QString response =
-        IdHTTP1.Post(Endpoints::Address(m_server.baseAddress, Endpoints::CallList), {});
-    TCallTable calls = TCallTable::Parse(response);
-    Calls = std::move(calls);
+    TCallTable::Builder builder;
+    IdHTTP1.Post(Endpoints::Address(m_server.baseAddress, Endpoints::CallList), {}, builder);
+    Calls = builder.take();
     m_callsByCustomer.rebuild(Calls);
     Form5->close();
 }

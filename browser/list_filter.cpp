@@ -12,13 +12,22 @@ bool ListFilter::passes(const TCustomerTable& table, std::int32_t row) const
     return !cdOnly || Trim(table.textView(CustomerField::DV, row)) == u"CD By Mail";
 }
 
+std::vector<CustomerListModel::Entry> FilteredEntries(const TCustomerTable& table,
+                                                      const ListFilter& filter)
+{
+    std::vector<CustomerListModel::Entry> entries;
+    const bool all = filter.letterTab == 0 && !filter.cdOnly;
+    entries.reserve(std::size_t(all ? table.CustomerCount() : 0));
+    for (std::int32_t row = 0; row < table.CustomerCount(); ++row)
+        if (all || filter.passes(table, row))
+            entries.push_back({row, filter.image});
+    return entries;
+}
+
 LoadedList ParseFilteredList(QStringView records, std::int32_t count, const ListFilter& filter)
 {
     LoadedList list;
-    list.table = TCustomerTable::ParseRecords(records, count,
-                                              [&](const TCustomerTable& t, std::int32_t row) {
-                                                  if (filter.passes(t, row))
-                                                      list.entries.push_back({row, filter.image});
-                                              });
+    list.table = TCustomerTable::ParseRecords(records, count);
+    list.entries = FilteredEntries(list.table, filter);
     return list;
 }

@@ -28,6 +28,10 @@ struct LoadedList
     std::vector<CustomerListModel::Entry> entries;
 };
 
-// Parses the records after the count header into a new table and picks the
-// entries as each row arrives.
+// The entries of a loaded table's rows that pass the filter, in table order.
+std::vector<CustomerListModel::Entry> FilteredEntries(const TCustomerTable& table,
+                                                      const ListFilter& filter);
+
+// Parses the records after the count header into a new table and picks its
+// entries.
 LoadedList ParseFilteredList(QStringView records, std::int32_t count, const ListFilter& filter);

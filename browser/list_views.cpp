@@ -53,11 +53,14 @@ void TForm1::CommonLoad(bool cdFilter, std::uint8_t image)
         m_server.baseAddress, active ? Endpoints::ActiveList : Endpoints::DormantList);
 
     Form5->ShowTask(caption);
-    const QString response = IdHTTP1.Post(address, {});
+    // The list is cut into a new table while it arrives; the current table
+    // stays as it is until the new one is complete.
+    TCustomerTable::Builder builder;
+    IdHTTP1.Post(address, {}, builder);
 
     ListModel->clear();
-    const CountHeader header = TCustomerTable::ReadCountHeader(response);
-    StatusText->setText(QString::number(header.count) + words);
+    const std::int32_t count = builder.count();
+    StatusText->setText(QString::number(count) + words);
 
     const QString statistics =
         IdHTTP1.Post(Endpoints::Address(m_server.baseAddress, Endpoints::Statistics), {});
@@ -65,14 +68,13 @@ void TForm1::CommonLoad(bool cdFilter, std::uint8_t image)
 
     Panel6->show();
 
-    // The filter picks the rows while the new table is parsed; the entries
-    // are made only once the whole table has been swapped in.
+    // The entries are made only once the whole table has been swapped in.
     const ListFilter filter{TabControl3->currentIndex(),
                             TabControl3->tabText(TabControl3->currentIndex()), cdFilter, image};
-    LoadedList list =
-        ParseFilteredList(QStringView(response).sliced(header.recordsStart), header.count, filter);
-    Customers = std::move(list.table);
-    ListModel->setEntries(std::move(list.entries));
+    TCustomerTable table = builder.take();
+    std::vector<CustomerListModel::Entry> entries = FilteredEntries(table, filter);
+    Customers = std::move(table);
+    ListModel->setEntries(std::move(entries));
 
     if (!KeepSelection && ListModel->count() > 0) {
         Panel6->hide();

@@ -3,7 +3,6 @@
 #include "errors.h"
 #include "list_cursor.h"
 #include "text_basics.h"
-#include "vector_state.h"
 
 namespace {
 
@@ -19,34 +18,45 @@ QStringView TakeCallField(QStringView& record)
 
 } // namespace
 
+// Blanks before the count are skipped; the records are cut as in the
+// customer list, but without trimming the record as a whole.
+TCallTable::Builder::Builder()
+    : ListBuilder(m_table.m_text, MinimalRecordLength, /*leadingBlanksSkipped=*/true)
+{
+}
+
+void TCallTable::Builder::reserveRows(qsizetype rows)
+{
+    m_table.m_callId.reserve(std::size_t(rows));
+    m_table.m_callCustomerId.reserve(std::size_t(rows));
+}
+
+void TCallTable::Builder::cutRecord(QStringView record)
+{
+    // Converted before anything is stored, so that a failed record leaves
+    // no row behind.
+    const std::int32_t id = StrToInt(Trim(TakeCallField(record)));
+    const std::int32_t customerId = StrToInt(Trim(TakeCallField(record)));
+    m_table.m_callId.push_back(id);
+    m_table.m_callCustomerId.push_back(customerId);
+    for (int field = 0; field < TextColumnCount; ++field)
+        m_table.m_text.append(TakeCallField(record));
+}
+
+TCallTable TCallTable::Builder::take()
+{
+    finishRows();
+    m_table.m_callId.shrink_to_fit();
+    m_table.m_callCustomerId.shrink_to_fit();
+    return std::move(m_table);
+}
+
 TCallTable TCallTable::Parse(QStringView response)
 {
-    const QStringView text = Trim(response);
-    const qsizetype br = text.indexOf(u"<br>");
-    const std::int32_t count = StrToInt(br < 0 ? QStringView() : text.first(br));
-    if (count < 0)
-        throw RangeCheckError();
-    const QStringView records = text.sliced(br + 4);
-
-    ClearUpperVectorState();
-    TCallTable table;
-    const qsizetype rows = std::min<qsizetype>(count, records.size() / MinimalRecordLength + 1);
-    table.m_callId.reserve(std::size_t(rows));
-    table.m_callCustomerId.reserve(std::size_t(rows));
-    table.m_text.reserve(rows, records.size());
-
-    ListCursor cursor(records);
-    for (std::int32_t row = 0; row < count; ++row) {
-        QStringView record = cursor.takeRecord();
-        table.m_callId.push_back(StrToInt(Trim(TakeCallField(record))));
-        table.m_callCustomerId.push_back(StrToInt(Trim(TakeCallField(record))));
-        for (int field = 0; field < TextColumnCount; ++field)
-            table.m_text.append(TakeCallField(record));
-    }
-    table.m_text.finish();
-    table.m_callId.shrink_to_fit();
-    table.m_callCustomerId.shrink_to_fit();
-    return table;
+    Builder builder;
+    builder.begin(response.size());
+    builder.feed(response);
+    return builder.take();
 }
 
 qsizetype TCallTable::memoryBytes() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "list_builder.h"
 #include "text_rows.h"
 
 #include <QString>
@@ -38,10 +39,10 @@ public:
     QString CallTime(std::int32_t row) const { return m_text.at(row, CallTimeColumn); }
     QString CallText(std::int32_t row) const { return m_text.at(row, CallTextColumn); }
 
-    // Parses a whole call list response into a new table. Raises
-    // ConversionError for a bad count or the first record it cannot read and
-    // RangeCheckError for a negative count; the caller's current table is
-    // never touched, so a failure loses nothing.
+    class Builder;
+
+    // Parses a whole call list response into a new table, with the errors of
+    // Builder::take().
     static TCallTable Parse(QStringView response);
 
     // Heap bytes the loaded table holds.
@@ -51,4 +52,22 @@ private:
     std::vector<std::int32_t> m_callId;
     std::vector<std::int32_t> m_callCustomerId;
     TextRows m_text{TextColumnCount};
+};
+
+// Builds a table from a call list response while its text arrives (see
+// ListBuilder). The caller's current table is never touched, so a
+// failure loses nothing.
+class TCallTable::Builder : public ListBuilder
+{
+public:
+    Builder();
+    // The finished table. Raises ConversionError for a bad count or the
+    // first record it cannot read and RangeCheckError for a negative
+    // count.
+    TCallTable take();
+
+private:
+    void reserveRows(qsizetype rows) override;
+    void cutRecord(QStringView record) override;
+    TCallTable m_table;
 };

@@ -3,7 +3,6 @@
 #include "errors.h"
 #include "list_cursor.h"
 #include "text_basics.h"
-#include "vector_state.h"
 
 namespace {
 
@@ -35,43 +34,64 @@ CountHeader TCustomerTable::ReadCountHeader(QStringView response)
     return {count, br < 0 ? 0 : br + 4};
 }
 
+TCustomerTable::Builder::Builder(RowStep step)
+    : ListBuilder(m_table.m_text, MinimalRecordLength, /*leadingBlanksSkipped=*/false),
+      m_step(std::move(step))
+{
+}
+
+TCustomerTable::Builder::Builder(std::int32_t count, RowStep step)
+    : ListBuilder(m_table.m_text, MinimalRecordLength, count), m_step(std::move(step))
+{
+}
+
+void TCustomerTable::Builder::reserveRows(qsizetype rows)
+{
+    m_table.m_id.reserve(std::size_t(rows));
+    m_table.m_act.reserve(std::size_t(rows));
+}
+
+void TCustomerTable::Builder::cutRecord(QStringView text)
+{
+    QStringView record = Trim(text);
+    // Converted before anything is stored, so that a failed record leaves
+    // no row behind.
+    const std::int32_t id = StrToInt(Trim(ListCursor::takeField(record)));
+    QStringView fields[CustomerFieldCount - 2];
+    for (QStringView& field : fields)
+        field = ListCursor::takeField(record);
+    const std::int32_t act = StrToInt(Trim(ListCursor::takeField(record)));
+    m_table.m_id.push_back(id);
+    for (const QStringView field : fields)
+        m_table.m_text.append(field);
+    m_table.m_act.push_back(act);
+    if (m_step)
+        m_step(m_table, m_table.CustomerCount() - 1);
+}
+
+TCustomerTable TCustomerTable::Builder::take()
+{
+    finishRows();
+    m_table.m_id.shrink_to_fit();
+    m_table.m_act.shrink_to_fit();
+    return std::move(m_table);
+}
+
 TCustomerTable TCustomerTable::ParseRecords(QStringView records, std::int32_t count,
                                             const RowStep& step)
 {
-    if (count < 0)
-        throw RangeCheckError();
-
-    ClearUpperVectorState();
-    TCustomerTable table;
-    // Reserve for what the text can hold, not for what was announced.
-    const qsizetype rows = std::min<qsizetype>(count, records.size() / MinimalRecordLength + 1);
-    table.m_id.reserve(std::size_t(rows));
-    table.m_act.reserve(std::size_t(rows));
-    table.m_text.reserve(rows, records.size());
-
-    ListCursor cursor(records);
-    for (std::int32_t row = 0; row < count; ++row) {
-        QStringView record = Trim(cursor.takeRecord());
-
-        table.m_id.push_back(StrToInt(Trim(ListCursor::takeField(record))));
-        for (int field = 1; field < CustomerFieldCount - 1; ++field)
-            table.m_text.append(ListCursor::takeField(record));
-        const std::int32_t act = StrToInt(Trim(ListCursor::takeField(record)));
-        table.m_act.push_back(act);
-
-        if (step)
-            step(table, row);
-    }
-    table.m_text.finish();
-    table.m_id.shrink_to_fit();
-    table.m_act.shrink_to_fit();
-    return table;
+    Builder builder(count, step);
+    builder.begin(records.size());
+    builder.feed(records);
+    return builder.take();
 }
 
 TCustomerTable TCustomerTable::Parse(QStringView response, const RowStep& step)
 {
-    const CountHeader header = ReadCountHeader(response);
-    return ParseRecords(response.sliced(header.recordsStart), header.count, step);
+    Builder builder(step);
+    builder.begin(response.size());
+    builder.feed(response);
+    return builder.take();
 }
 
 qsizetype TCustomerTable::memoryBytes() const

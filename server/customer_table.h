@@ -1,5 +1,6 @@
 #pragma once
 
+#include "list_builder.h"
 #include "text_rows.h"
 
 #include <QString>
@@ -87,10 +88,11 @@ public:
     // ConversionError when there is no "<br>" or the count is not an integer.
     static CountHeader ReadCountHeader(QStringView response);
 
+    class Builder;
+
     // Parses `count` records from the text after the count header into a new
-    // table, running `step` after each row. Raises RangeCheckError for a
-    // negative count and ConversionError for the first record it cannot read;
-    // the caller's current table is never touched, so a failure loses nothing.
+    // table, running `step` after each row, with the errors of
+    // Builder::take().
     static TCustomerTable ParseRecords(QStringView records, std::int32_t count,
                                        const RowStep& step = {});
 
@@ -104,4 +106,28 @@ private:
     std::vector<std::int32_t> m_id;
     std::vector<std::int32_t> m_act;
     TextRows m_text{CustomerFieldCount - 2};
+};
+
+// Builds a table from a list response while its text arrives (see
+// ListBuilder). The caller's current table is never touched, so a
+// failure loses nothing.
+class TCustomerTable::Builder : public ListBuilder
+{
+public:
+    // From a whole response: the count, then the records. `step` runs
+    // after each row.
+    explicit Builder(RowStep step = {});
+    // From the records after a count already read.
+    explicit Builder(std::int32_t count, RowStep step = {});
+
+    // The finished table. Raises the count's error, RangeCheckError for
+    // a negative count, or ConversionError for the first record it
+    // cannot read.
+    TCustomerTable take();
+
+private:
+    void reserveRows(qsizetype rows) override;
+    void cutRecord(QStringView record) override;
+    TCustomerTable m_table;
+    RowStep m_step;
 };

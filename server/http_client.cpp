@@ -16,6 +16,8 @@
 #include <tillora/settings.h>
 
 #include <chrono>
+#include <exception>
+#include <optional>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -109,6 +111,14 @@ struct HttpClient::Private
     // Connected, and the next line should be a status line.
     bool awaitingStatusLine = false;
     QByteArray responseBody;
+    // Body bytes of the current answer, whether kept or streamed.
+    std::int64_t bodyBytes = 0;
+    // Where a successful answer's text goes while it arrives, if anywhere,
+    // and its decoder once the headers allow streaming.
+    AnswerSink* sink = nullptr;
+    std::optional<BodyTextStream> stream;
+    // An exception a callback caught, raised once curl has returned.
+    std::exception_ptr callbackError;
     QByteArray statusLine;
     int status = 0;
     bool headersComplete = false;
@@ -127,6 +137,9 @@ struct HttpClient::Private
         connected = false;
         awaitingStatusLine = false;
         responseBody = QByteArray();
+        bodyBytes = 0;
+        stream.reset();
+        callbackError = nullptr;
         statusLine.clear();
         status = 0;
         headersComplete = false;
@@ -160,7 +173,7 @@ struct HttpClient::Private
         if (head.contentLength() >= 0)
             return QStringLiteral("The connection closed after %1 of the %2 bytes the answer "
                                   "announced.")
-                .arg(responseBody.size())
+                .arg(bodyBytes)
                 .arg(head.contentLength());
         return QStringLiteral("Connection Closed Gracefully.");
     }
@@ -271,6 +284,8 @@ struct HttpClient::Private
             p->headersComplete = false;
             p->head = AnswerHead();
             p->responseBody = QByteArray();
+            p->bodyBytes = 0;
+            p->stream.reset();
             p->answerBytes = 0;
         }
         if (!p->withinLimit(n))
@@ -289,6 +304,8 @@ struct HttpClient::Private
         }
         if (p->status != 204 && p->status != 304 && !p->bodyReadable())
             return 0;
+        if (!p->startStream())
+            return 0;
         p->events.push_back({Event::Begin, TransferDirection::Receive,
                              std::max<std::int64_t>(p->head.contentLength(), 0)});
         return n;
@@ -305,14 +322,42 @@ struct HttpClient::Private
         return fault.isEmpty();
     }
 
+    // A successful answer with a body goes to the sink as it arrives when
+    // its headers settle how to decode it. False when the sink failed.
+    bool startStream()
+    {
+        if (!sink || status < 200 || status > 299 || status == 204)
+            return true;
+        stream = BodyTextStream::For(head.contentType());
+        if (!stream)
+            return true;
+        try {
+            sink->begin(head.chunked() ? -1 : head.contentLength());
+            return true;
+        } catch (...) {
+            callbackError = std::current_exception();
+            return false;
+        }
+    }
+
     static size_t OnBodyPiece(char* data, size_t size, size_t count, void* self)
     {
         auto* p = static_cast<Private*>(self);
         const size_t n = size * count;
         if (!p->withinLimit(n))
             return CURL_WRITEFUNC_ERROR;
-        p->responseBody.append(data, qsizetype(n));
-        p->events.push_back({Event::Work, TransferDirection::Receive, p->responseBody.size()});
+        if (p->stream) {
+            try {
+                p->stream->feed(QByteArrayView(data, qsizetype(n)), *p->sink);
+            } catch (...) {
+                p->callbackError = std::current_exception();
+                return CURL_WRITEFUNC_ERROR;
+            }
+        } else {
+            p->responseBody.append(data, qsizetype(n));
+        }
+        p->bodyBytes += std::int64_t(n);
+        p->events.push_back({Event::Work, TransferDirection::Receive, p->bodyBytes});
         return n;
     }
 };
@@ -423,6 +468,16 @@ CURLcode RunTransfer(CURLM* multi, CURL* easy, bool& connected, bool& abandoned,
     return result;
 }
 
+// A body decoded whole goes into a sink in one piece.
+void WriteWhole(const QString& text, AnswerSink& sink)
+{
+    sink.begin(text.size());
+    char16_t* out = sink.room(text.size());
+    if (!text.isEmpty())
+        std::memcpy(out, text.utf16(), std::size_t(text.size()) * sizeof(char16_t));
+    sink.took(text.size());
+}
+
 // A failed transfer described by the system error, or else by curl.
 TransportError OtherTransferError(CURL* easy, const char* errorBuffer, CURLcode result)
 {
@@ -452,6 +507,16 @@ TransportError CertificateRefused(int chainProblem, const QString& address)
 
 QString HttpClient::Post(const QString& address, const QStringList& fields)
 {
+    return post(address, fields, nullptr);
+}
+
+void HttpClient::Post(const QString& address, const QStringList& fields, AnswerSink& sink)
+{
+    post(address, fields, &sink);
+}
+
+QString HttpClient::post(const QString& address, const QStringList& fields, AnswerSink* sink)
+{
     if (d->shutDown)
         throw RequestAbandoned();
     if (d->busy)
@@ -469,8 +534,11 @@ QString HttpClient::Post(const QString& address, const QStringList& fields)
             // Whatever the outcome, the bytes of this request are not kept.
             p->requestBody = QByteArray();
             p->responseBody = QByteArray();
+            p->sink = nullptr;
+            p->stream.reset();
         }
     } idle{d.get()};
+    d->sink = sink;
     const RequestWaits::Scope waiting;
 
     d->requestBody = EncodeFormBody(fields);
@@ -560,6 +628,8 @@ QString HttpClient::Post(const QString& address, const QStringList& fields)
         const CURLcode result =
             RunTransfer(d->multi, easy, d->connected, d->abandoned, dispatchEvents);
 
+        if (d->callbackError)
+            std::rethrow_exception(d->callbackError);
         if (!d->fault.isEmpty())
             throw TransportError(d->fault);
         if (result == CURLE_ABORTED_BY_CALLBACK && d->attemptsExhausted)
@@ -604,13 +674,17 @@ QString HttpClient::Post(const QString& address, const QStringList& fields)
         if (OnWorkEnd)
             OnWorkEnd(TransferDirection::Receive);
 
-        // Decoded, the raw bytes are freed at once rather than held beside the text.
-        const QString text =
-            d->status == 204
-                ? QString()
-                : DecodeResponseBody(std::exchange(d->responseBody, {}), d->head.contentType());
-        if (d->status >= 200 && d->status <= 299)
-            return text;
+        QString text;
+        if (d->stream)
+            d->stream->finish(*sink);
+        else if (d->status != 204)
+            // Decoded, the raw bytes are freed at once rather than held beside the text.
+            text = DecodeResponseBody(std::exchange(d->responseBody, {}), d->head.contentType());
+        if (d->status >= 200 && d->status <= 299) {
+            if (sink && !d->stream && d->status != 204)
+                WriteWhole(text, *sink);
+            return sink ? QString() : text;
+        }
 
         if (d->status == 401 && attempt < MaxAttempts && d->requestsSent < MaxAttempts) {
             const AuthScheme scheme = FirstKnownScheme(d->head.challenges());

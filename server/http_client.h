@@ -1,5 +1,6 @@
 #pragma once
 
+#include "answer_sink.h"
 #include "errors.h"
 
 #include <QByteArray>
@@ -76,6 +77,10 @@ public:
     // Sends `fields` (each "name=value") to `address` and returns the decoded
     // body. Raises HttpStatusError or TransportError.
     QString Post(const QString& address, const QStringList& fields);
+    // The same, but the text of a successful answer's body goes into `sink`
+    // while it arrives (decoded piece by piece where its character set
+    // allows, else whole at the end) instead of being returned.
+    void Post(const QString& address, const QStringList& fields, AnswerSink& sink);
 
     bool busy() const;
 
@@ -98,6 +103,8 @@ public:
     void setCaFile(QString path);
 
 private:
+    QString post(const QString& address, const QStringList& fields, AnswerSink* sink);
+
     struct Private;
     std::unique_ptr<Private> d;
 };

@@ -157,6 +157,25 @@ std::optional<QString> DecodeWith(const QByteArray& charset, const QByteArray& b
     return QString(decoder.decode(body));
 }
 
+bool IsXmlType(const MediaType& media)
+{
+    return (media.type == "application" &&
+            (media.subtype == "xml" || media.subtype == "xml-dtd" ||
+             media.subtype == "xml-external-parsed-entity")) ||
+           (media.type != "text" && !media.type.isEmpty() && media.subtype.endsWith("+xml"));
+}
+
+// The character set the Content-Type names or implies, before the body is
+// looked at.
+QByteArray HeaderCharset(const MediaType& media)
+{
+    if (!media.charset.isEmpty())
+        return media.charset;
+    if (media.type == "text")
+        return IsXmlSubtype(media.subtype) ? "us-ascii" : "ISO-8859-1";
+    return {};
+}
+
 } // namespace
 
 QString DecodeResponseBody(const QByteArray& body, const QByteArray& contentType)
@@ -164,20 +183,94 @@ QString DecodeResponseBody(const QByteArray& body, const QByteArray& contentType
     const MediaType media = ParseContentType(contentType);
 
     QByteArray charset;
-    const bool xmlType =
-        (media.type == "application" && (media.subtype == "xml" || media.subtype == "xml-dtd" ||
-                                         media.subtype == "xml-external-parsed-entity")) ||
-        (media.type != "text" && !media.type.isEmpty() && media.subtype.endsWith("+xml"));
-    if (xmlType)
+    if (IsXmlType(media))
         charset = XmlDeclaredCharset(body);
     if (charset.isEmpty())
-        charset = media.charset;
-    if (charset.isEmpty() && media.type == "text")
-        charset = IsXmlSubtype(media.subtype) ? "us-ascii" : "ISO-8859-1";
+        charset = HeaderCharset(media);
     if (charset.isEmpty() && LooksLikeHtml(body))
         charset = HtmlMetaCharset(body);
 
     if (const std::optional<QString> text = DecodeWith(charset, body))
         return *text;
     return QString::fromLatin1(body);
+}
+
+std::optional<BodyTextStream> BodyTextStream::For(const QByteArray& contentType)
+{
+    const MediaType media = ParseContentType(contentType);
+    if (IsXmlType(media))
+        return std::nullopt; // the XML declaration may name another set
+    const QByteArray charset = HeaderCharset(media);
+    if (charset.isEmpty())
+        return std::nullopt; // an HTML meta element may name one
+    if (!QStringDecoder(charset.constData()).isValid())
+        return BodyTextStream(Kind::Latin1); // unknown sets read one character per byte
+    switch (QStringConverter::encodingForName(charset.constData()).value_or(QStringConverter::System)) {
+    case QStringConverter::Utf8:
+        return BodyTextStream(Kind::Utf8);
+    case QStringConverter::Latin1:
+        return BodyTextStream(Kind::Latin1);
+    default:
+        return std::nullopt;
+    }
+}
+
+BodyTextStream::BodyTextStream(Kind kind)
+    : m_kind(kind), m_firstDecoder(QStringConverter::Utf8, QStringDecoder::Flag::Stateless),
+      m_decoder(QStringConverter::Utf8,
+                QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom)
+{
+}
+
+void BodyTextStream::write(QByteArrayView bytes, AnswerSink& sink)
+{
+    if (bytes.isEmpty())
+        return;
+    if (m_kind == Kind::Latin1) {
+        char16_t* out = sink.room(bytes.size());
+        const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            out[i] = in[i];
+        sink.took(bytes.size());
+        return;
+    }
+    // A byte order mark is dropped only at the very start of the body, as
+    // when the body is decoded whole; later pieces keep one.
+    QStringDecoder& decoder = m_atStart ? m_firstDecoder : m_decoder;
+    m_atStart = false;
+    auto* out = reinterpret_cast<QChar*>(sink.room(decoder.requiredSpace(bytes.size())));
+    sink.took(decoder.appendToBuffer(out, bytes) - out);
+}
+
+void BodyTextStream::feed(QByteArrayView bytes, AnswerSink& sink)
+{
+    if (m_kind == Kind::Latin1) {
+        write(bytes, sink);
+        return;
+    }
+    // Decoded up to the last ASCII byte, which always ends a character and
+    // never belongs to a longer one: the rest may be the start of a
+    // character whose end is in the next piece. What waits holds no ASCII
+    // byte, so only the new piece is searched.
+    qsizetype cut = bytes.size();
+    while (cut > 0 && static_cast<unsigned char>(bytes[cut - 1]) >= 0x80)
+        --cut;
+    if (cut == 0) {
+        m_waiting.append(bytes);
+        return;
+    }
+    if (m_waiting.isEmpty()) {
+        write(bytes.first(cut), sink);
+    } else {
+        m_waiting.append(bytes.first(cut));
+        write(m_waiting, sink);
+        m_waiting.clear();
+    }
+    m_waiting = bytes.sliced(cut).toByteArray();
+}
+
+void BodyTextStream::finish(AnswerSink& sink)
+{
+    write(m_waiting, sink);
+    m_waiting.clear();
 }

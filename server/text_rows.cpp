@@ -1,29 +1,170 @@
 #include "text_rows.h"
 
-#include "errors.h"
+#include "huge_pages.h"
 
+#include <algorithm>
 #include <limits>
+#include <map>
+#include <mutex>
 
-void TextRows::reserve(qsizetype rows, qsizetype chars)
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Field ends are 32-bit offsets.
+constexpr qsizetype MaxChars = qsizetype(std::numeric_limits<std::uint32_t>::max());
+// The first buffer of a text of unknown length.
+constexpr qsizetype FirstCapacity = 64 * 1024;
+
+// A list is loaded again and again (every view and letter tab reloads it),
+// and a fresh buffer costs a page fault per page on its first write, which
+// on a virtual machine costs more than the whole download. So the buffers of
+// a table replaced by one of about the same size are kept, one pair per kind
+// of table, and the next table of that kind is built in them. The kernel
+// may take their pages back under memory pressure meanwhile.
+struct Spare
 {
-    // Field ends are 32-bit offsets.
-    if (chars > qsizetype(std::numeric_limits<std::uint32_t>::max()))
-        throw TilloraError(QStringLiteral("The server's list is too large to load."));
-    m_ends.reserve(std::size_t(rows) * m_fieldsPerRow);
-    m_chars.resize(chars); // filled by append(); the rest is cut off by finish()
-    m_begin = reinterpret_cast<char16_t*>(m_chars.data());
-    m_write = m_begin;
+    QString chars;
+    std::vector<std::uint32_t> ends;
+};
+
+std::mutex SpareMutex;
+std::map<int, Spare> Spares; // by fields per row
+
+// Below this a fresh buffer is cheap enough.
+constexpr std::size_t WorthKeepingBytes = std::size_t(4) << 20;
+
+// Lets the kernel take back the pages of a buffer kept for reuse, until the
+// next write to them.
+void AllowReclaim(const void* begin, std::size_t bytes)
+{
+#if defined(__linux__) && defined(MADV_FREE)
+    static const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t first = (std::uintptr_t(begin) + page - 1) & ~(page - 1);
+    const std::uintptr_t last = (std::uintptr_t(begin) + bytes) & ~(page - 1);
+    if (last > first)
+        madvise(reinterpret_cast<void*>(first), last - first, MADV_FREE);
+#else
+    (void)begin;
+    (void)bytes;
+#endif
+}
+
+} // namespace
+
+TextRows& TextRows::operator=(TextRows&& other) noexcept
+{
+    if (this == &other)
+        return *this;
+    QString chars = std::exchange(m_chars, std::move(other.m_chars));
+    std::vector<std::uint32_t> ends = std::exchange(m_ends, std::move(other.m_ends));
+    m_fieldsPerRow = other.m_fieldsPerRow;
+    m_buffer = std::exchange(other.m_buffer, nullptr);
+    m_cut = std::exchange(other.m_cut, 0);
+    m_read = std::exchange(other.m_read, 0);
+    m_size = std::exchange(other.m_size, 0);
+
+    const std::size_t bytes = std::size_t(chars.capacity()) * sizeof(char16_t);
+    // Kept only for a successor of about the same size: a list that shrank
+    // gives its memory back.
+    if (bytes < WorthKeepingBytes || chars.isDetached() == false ||
+        chars.capacity() > 2 * std::max<qsizetype>(m_chars.capacity(), 1))
+        return *this;
+    AllowReclaim(chars.constData(), bytes);
+    AllowReclaim(ends.data(), ends.capacity() * sizeof(std::uint32_t));
+    const std::lock_guard lock(SpareMutex);
+    Spare& spare = Spares[m_fieldsPerRow];
+    spare.chars = std::move(chars);
+    spare.ends = std::move(ends);
+    return *this;
+}
+
+void TextRows::reserveRows(qsizetype rows)
+{
+    const std::size_t fields = std::size_t(rows) * m_fieldsPerRow;
+    {
+        const std::lock_guard lock(SpareMutex);
+        std::vector<std::uint32_t>& spare = Spares[m_fieldsPerRow].ends;
+        if (spare.capacity() >= fields && m_ends.capacity() < fields) {
+            m_ends = std::move(spare);
+            m_ends.clear();
+        }
+        spare = {};
+    }
+    if (m_ends.capacity() < fields) {
+        m_ends.reserve(fields);
+        AdviseHugePages(m_ends.data(), m_ends.capacity() * sizeof(std::uint32_t));
+    }
+}
+
+void TextRows::reserveText(qsizetype chars)
+{
+    const qsizetype capacity = std::clamp<qsizetype>(chars < 0 ? FirstCapacity : chars, 1, MaxChars);
+    bool reused = false;
+    {
+        const std::lock_guard lock(SpareMutex);
+        QString& spare = Spares[m_fieldsPerRow].chars;
+        reused = spare.capacity() >= capacity;
+        if (reused)
+            m_chars = std::move(spare);
+        spare = QString(); // a spare too small is released before a new buffer is taken
+    }
+    if (!reused) {
+        m_chars = QString();
+        m_chars.reserve(capacity);
+        AdviseHugePages(m_chars.data(), std::size_t(capacity) * sizeof(char16_t));
+    }
+    // Written by the pieces; the rest is cut off by finish().
+    m_chars.resize(m_chars.capacity());
+    m_buffer = reinterpret_cast<char16_t*>(m_chars.data());
+    m_cut = m_read = m_size = 0;
+}
+
+bool TextRows::makeRoom(qsizetype chars)
+{
+    if (chars <= m_chars.size() - m_size)
+        return true;
+    // First reuse the room of the text already cut away.
+    if (m_read > m_cut) {
+        std::memmove(m_buffer + m_cut, m_buffer + m_read,
+                     std::size_t(m_size - m_read) * sizeof(char16_t));
+        m_size -= m_read - m_cut;
+        m_read = m_cut;
+        if (chars <= m_chars.size() - m_size)
+            return true;
+    }
+    if (chars > MaxChars - m_size)
+        return false;
+    const qsizetype capacity = std::min(MaxChars, std::max(m_chars.size() * 2, m_size + chars));
+    m_chars.reserve(capacity);
+    m_chars.resize(capacity);
+    m_buffer = reinterpret_cast<char16_t*>(m_chars.data());
+    AdviseHugePages(m_buffer, std::size_t(capacity) * sizeof(char16_t));
+    return true;
 }
 
 void TextRows::finish()
 {
     m_ends.resize(std::size_t(rowCount()) * m_fieldsPerRow);
     m_chars.truncate(m_ends.empty() ? 0 : m_ends.back());
-    m_ends.shrink_to_fit();
+    // The room the answer's text took is kept unless most of it went unused
+    // (terminators, numbers and blanks are a fifth of a list, text after the
+    // last record usually nothing), so that the buffer fits the next load
+    // of the same list when it is reused.
+    const auto wasteful = [](std::size_t size, std::size_t capacity) {
+        return capacity - size > capacity / 2;
+    };
+    if (wasteful(m_ends.size(), m_ends.capacity()))
+        m_ends.shrink_to_fit();
     // QString releases its spare capacity with realloc, which for a large
     // buffer shrinks the mapping in place instead of copying it.
-    m_chars.squeeze();
-    m_begin = m_write = nullptr;
+    if (wasteful(std::size_t(m_chars.size()), std::size_t(m_chars.capacity())))
+        m_chars.squeeze();
+    m_buffer = nullptr;
+    m_cut = m_read = m_size = 0;
 }
 
 qsizetype TextRows::memoryBytes() const

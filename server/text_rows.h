@@ -10,10 +10,21 @@
 // The text fields of a table, row after row, in one shared UTF-16 buffer.
 // One heap string per field would cost more than the text itself; here a
 // field costs its characters plus one 32-bit end offset.
+//
+// While a table is built, the same buffer also holds the text still to be
+// cut, behind the fields cut so far: pieces of an answer are written at its
+// end as they arrive, and each field cut from them moves down to the end of
+// the fields before it. The answer's text is thus never held twice.
 class TextRows
 {
 public:
     explicit TextRows(int fieldsPerRow) : m_fieldsPerRow(fieldsPerRow) {}
+    TextRows(const TextRows&) = default;
+    TextRows& operator=(const TextRows&) = default;
+    TextRows(TextRows&&) noexcept = default;
+    // The buffers of the rows replaced are kept for the next table built,
+    // when that table is of about the same size (see text_rows.cpp).
+    TextRows& operator=(TextRows&& other) noexcept;
 
     int fieldsPerRow() const { return m_fieldsPerRow; }
     qsizetype rowCount() const { return qsizetype(m_ends.size()) / m_fieldsPerRow; }
@@ -26,22 +37,32 @@ public:
     }
     QString at(qsizetype row, int field) const { return view(row, field).toString(); }
 
-    // Makes room for what is to come: `rows` is an estimate, `chars` the
-    // length of the text the fields are cut from, which bounds their total.
-    // Both come from the text being parsed, never from an announced count.
-    void reserve(qsizetype rows, qsizetype chars);
-    // Appends the next field; fields fill a row before the next row starts.
-    // The fields appended since reserve() must be disjoint pieces of the
-    // text whose length was given there.
+    // Building. `chars` bounds the text to come when known (else -1), and
+    // `rows` estimates its rows; both only size the first allocations.
+    void reserveText(qsizetype chars);
+    void reserveRows(qsizetype rows);
+    // Room for `chars` more characters of text to cut; false when the
+    // table's text would outgrow its 32-bit offsets.
+    bool makeRoom(qsizetype chars);
+    char16_t* room() { return m_buffer + m_size; }
+    void took(qsizetype chars) { m_size += chars; }
+    // The text not cut yet.
+    QStringView pending() const { return QStringView(m_buffer + m_read, m_size - m_read); }
+    // The first `chars` characters of pending() are done with.
+    void consume(qsizetype chars) { m_read += chars; }
+    // Appends the next field, a piece of pending(); fields fill a row before
+    // the next row starts. Nothing of pending() before the field's end may
+    // be read afterwards.
     void append(QStringView field)
     {
         if (!field.isEmpty()) {
-            std::memcpy(m_write, field.utf16(), std::size_t(field.size()) * sizeof(char16_t));
-            m_write += field.size();
+            std::memmove(m_buffer + m_cut, field.utf16(),
+                         std::size_t(field.size()) * sizeof(char16_t));
+            m_cut += field.size();
         }
-        m_ends.push_back(std::uint32_t(m_write - m_begin));
+        m_ends.push_back(std::uint32_t(m_cut));
     }
-    // Drops a row left incomplete and releases unused capacity.
+    // Drops a row left incomplete, the text not cut, and unused capacity.
     void finish();
 
     // Heap bytes held, counted by capacity.
@@ -51,7 +72,10 @@ private:
     int m_fieldsPerRow;
     QString m_chars;
     std::vector<std::uint32_t> m_ends;
-    // While building: where the next field's characters go.
-    char16_t* m_begin = nullptr;
-    char16_t* m_write = nullptr;
+    // While building: the buffer of m_chars, the end of the fields cut so
+    // far, the start of the text still to cut, and the end of that text.
+    char16_t* m_buffer = nullptr;
+    qsizetype m_cut = 0;
+    qsizetype m_read = 0;
+    qsizetype m_size = 0;
 };

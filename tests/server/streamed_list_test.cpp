@@ -1,0 +1,331 @@
+// Lists decoded and cut while their bytes arrive must come out exactly as
+// when the whole answer is decoded and cut at once: the same text, the same
+// table, the same error, wherever the pieces happen to be cut.
+
+#include "call_table.h"
+#include "customer_table.h"
+#include "errors.h"
+#include "http_client.h"
+#include "list_text.h"
+#include "response_decoding.h"
+#include "scripted_server.h"
+#include "table_dump.h"
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace Qt::StringLiterals;
+
+// Collects what a stream writes.
+class TextSink : public AnswerSink
+{
+public:
+    void begin(std::int64_t) override { ++begun; }
+    char16_t* room(qsizetype chars) override
+    {
+        m_room.resize(std::size_t(chars));
+        return m_room.data();
+    }
+    void took(qsizetype chars) override
+    {
+        text += QStringView(m_room.data(), chars);
+    }
+
+    QString text;
+    int begun = 0;
+
+private:
+    std::vector<char16_t> m_room;
+};
+
+// Every way of cutting `bytes` into two pieces, three pieces around every
+// position, and one piece per byte.
+std::vector<std::vector<QByteArray>> Cuts(const QByteArray& bytes)
+{
+    std::vector<std::vector<QByteArray>> cuts;
+    for (qsizetype at = 0; at <= bytes.size(); ++at) {
+        cuts.push_back({bytes.first(at), bytes.sliced(at)});
+        if (at >= 1 && at + 1 <= bytes.size())
+            cuts.push_back({bytes.first(at - 1), bytes.sliced(at - 1, 2), bytes.sliced(at + 1)});
+    }
+    std::vector<QByteArray> single;
+    for (const char byte : bytes)
+        single.push_back(QByteArray(1, byte));
+    cuts.push_back(single);
+    return cuts;
+}
+
+QString Streamed(const QByteArray& contentType, const std::vector<QByteArray>& pieces)
+{
+    std::optional<BodyTextStream> stream = BodyTextStream::For(contentType);
+    TextSink sink;
+    for (const QByteArray& piece : pieces)
+        stream->feed(piece, sink);
+    stream->finish(sink);
+    return sink.text;
+}
+
+TEST(StreamedDecodingTest, GivesTheTextOfTheWholeBodyWhereverThePiecesAreCut)
+{
+    struct Case
+    {
+        const char* name;
+        QByteArray contentType;
+        QByteArray body;
+    };
+    const Case cases[] = {
+        {"UTF-8 signs and letters", "text/html; charset=UTF-8",
+         "3<br>caf\xC3\xA9\xC2\xA9\xC2\xAE \xE2\x82\xAC \xF0\x9F\x93\x9E end"},
+        {"a byte order mark at the start is dropped", "text/html; charset=utf-8",
+         "\xEF\xBB\xBF" "1<br>x\xC2\xA9\xC2\xAE"},
+        {"one in the middle is kept", "text/html; charset=utf-8", "a\xEF\xBB\xBF" "b\xEF\xBB\xBF"},
+        {"broken sequences", "text/html; charset=utf-8",
+         "a\xC3(\xE2\x82x\xFF\xC2\xC2\xA9\x80\x80z\xF0\x9F\x93"},
+        {"an unfinished character at the end", "text/html; charset=utf-8", "ok \xE2\x82"},
+        {"no ASCII byte at all", "text/plain; charset=utf-8", "\xC3\xA9\xC3\xA9\xE2\x82\xAC"},
+        {"Latin-1 for text without a charset", "text/html", "caf\xE9\xA9\xAE\x80\xFF"},
+        {"Latin-1 named", "text/html; charset=ISO-8859-1", "\xA9\xAE\xE9"},
+        {"an unknown set reads a byte as a character", "text/html; charset=x-no-such-set",
+         "\xC3\xA9\xA9"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(BodyTextStream::For(c.contentType).has_value());
+        const QString whole = DecodeResponseBody(c.body, c.contentType);
+        for (const std::vector<QByteArray>& pieces : Cuts(c.body))
+            ASSERT_EQ(Streamed(c.contentType, pieces), whole) << pieces.size() << " pieces";
+    }
+}
+
+TEST(StreamedDecodingTest, BodiesWhoseSetTheyNameThemselvesAreDecodedWhole)
+{
+    for (const QByteArray contentType :
+         {QByteArray("application/xml"), QByteArray("image/svg+xml; charset=utf-8"),
+          QByteArray(""), QByteArray("application/octet-stream"),
+          QByteArray("text/html; charset=UTF-16"), QByteArray("text/html; charset=Shift_JIS")}) {
+        SCOPED_TRACE(contentType.toStdString());
+        EXPECT_FALSE(BodyTextStream::For(contentType).has_value());
+    }
+}
+
+QStringList Customer(const QString& id, const QString& last, const QString& act = u"1"_s)
+{
+    QStringList fields(21, u"f"_s);
+    fields[0] = id;
+    fields[1] = last;
+    fields[3] = u"  Caf\u00e9 Ltd "_s;
+    fields[20] = act;
+    return fields;
+}
+
+QStringList Call(const QString& id, const QString& customer, const QString& note)
+{
+    return {id, customer, u"Incoming"_s, u"Anna"_s, u"2012-01-15"_s, u"10:30:00"_s, note};
+}
+
+// What a parse gives: the table's dump, or the error it raises and where.
+template <typename Builder>
+std::string Outcome(Builder& builder)
+{
+    std::string out;
+    try {
+        out = "count " + std::to_string(builder.count()) + "\n";
+    } catch (const TilloraError& e) {
+        return "count error: " + e.message().toStdString();
+    }
+    try {
+        return out + DumpTable(builder.take()).toStdString();
+    } catch (const TilloraError& e) {
+        return out + "error: " + e.message().toStdString();
+    }
+}
+
+template <typename Builder>
+std::string WholeOutcome(const QString& text)
+{
+    Builder builder;
+    builder.begin(text.size());
+    builder.feed(text);
+    return Outcome(builder);
+}
+
+template <typename Builder>
+std::string StreamedOutcome(const std::vector<QByteArray>& pieces, std::int64_t announced)
+{
+    Builder builder;
+    builder.begin(announced);
+    std::optional<BodyTextStream> stream = BodyTextStream::For("text/html; charset=UTF-8");
+    for (const QByteArray& piece : pieces)
+        stream->feed(piece, builder);
+    stream->finish(builder);
+    return Outcome(builder);
+}
+
+template <typename Builder>
+void ExpectSameOutcomeWhereverCut(const QString& text)
+{
+    const std::string whole = WholeOutcome<Builder>(text);
+    const QByteArray bytes = text.toUtf8();
+    for (const std::vector<QByteArray>& pieces : Cuts(bytes)) {
+        // With the length announced, and without (a chunked answer).
+        ASSERT_EQ(StreamedOutcome<Builder>(pieces, bytes.size()), whole) << pieces.size() << " pieces";
+        ASSERT_EQ(StreamedOutcome<Builder>(pieces, -1), whole) << pieces.size() << " pieces";
+    }
+}
+
+TEST(StreamedListTest, CustomerListsComeOutAsFromTheWholeText)
+{
+    const QString two = ListRecord(Customer(u" 7 "_s, u"S\u00e9n"_s, u"-1"_s)) + u"\r\n  "_s +
+                        ListRecord(Customer(u"8"_s, u"Jones"_s));
+    const struct
+    {
+        const char* name;
+        QString text;
+    } cases[] = {
+        {"two records", u"2<br>"_s + two},
+        {"text after the last record is ignored", u"1<br>"_s + two + u"junk"_s},
+        {"no records", u"0<br>"_s},
+        {"a count that is not a number", u"two<br>"_s + two},
+        {"no end of the count", u"2"_s + two},
+        {"an empty answer", QString()},
+        {"a negative count", u"-2<br>"_s + two},
+        {"fewer records than announced", u"3<br>"_s + two},
+        {"a record that cannot be read", u"2<br>"_s + ListRecord(Customer(u"9"_s, u"A"_s)) +
+                                             ListRecord(Customer(u"x9"_s, u"B"_s))},
+        {"blanks before the count", u"\r\n2<br>"_s + two},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExpectSameOutcomeWhereverCut<TCustomerTable::Builder>(c.text);
+    }
+    // The outcomes themselves, so that the comparison above is not of two
+    // equally wrong things.
+    EXPECT_EQ(WholeOutcome<TCustomerTable::Builder>(u"2<br>"_s + two),
+              "count 2\n" + DumpTable(TCustomerTable::Parse(u"2<br>"_s + two)).toStdString());
+    EXPECT_EQ(WholeOutcome<TCustomerTable::Builder>(u"3<br>"_s + two),
+              "count 3\nerror: '''' is not a valid integer value");
+    EXPECT_EQ(WholeOutcome<TCustomerTable::Builder>(u"2"_s + two),
+              "count error: '''' is not a valid integer value");
+}
+
+TEST(StreamedListTest, CallListsComeOutAsFromTheWholeText)
+{
+    const QString two = ListRecord(Call(u"1"_s, u"7"_s, u"Printer \u00e9\r\nfixed"_s)) +
+                        u"\r\n"_s + ListRecord(Call(u" 2"_s, u"8 "_s, u"  Left a message."_s));
+    const struct
+    {
+        const char* name;
+        QString text;
+    } cases[] = {
+        {"two records after blanks", u" \r\n2<br>"_s + two + u"\r\n"_s},
+        {"a negative count", u"-1<br>"_s + two},
+        {"fewer records than announced", u"5<br>"_s + two},
+        {"a bad customer number", u"1<br>"_s + ListRecord(Call(u"1"_s, u"seven"_s, u"x"_s))},
+        {"only blanks", u"  \r\n "_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExpectSameOutcomeWhereverCut<TCallTable::Builder>(c.text);
+    }
+}
+
+TEST(StreamedListTest, ATableReplacedByOneOfItsSizeLendsItsBuffersToTheNext)
+{
+    // Large enough for the buffers to be kept when the table is replaced.
+    QString text = u"20000<br>"_s;
+    for (int i = 0; i < 20000; ++i)
+        text += ListRecord(Customer(QString::number(i), u"Name "_s + QString::number(i)));
+    TCustomerTable current = TCustomerTable::Parse(text);
+    for (int round = 0; round < 3; ++round) {
+        TCustomerTable next = TCustomerTable::Parse(text);
+        current = std::move(next);
+        ASSERT_EQ(DumpTable(current), DumpTable(TCustomerTable::Parse(text)));
+    }
+    EXPECT_EQ(current.CustomerCount(), 20000);
+    EXPECT_EQ(current.LN(19999), u"Name 19999"_s);
+}
+
+} // namespace
+
+// Through the client: a list answer in pieces cut inside a character, into
+// a table, and answers that are not lists.
+namespace {
+
+using namespace scripted;
+
+QString At(const ScriptedServer& server)
+{
+    return u"http://127.0.0.1:%1/manage/datapile.php"_s.arg(server.port());
+}
+
+TEST(HttpClientSinkTest, AListArrivingInPiecesIsCutIntoATable)
+{
+    const QString text = u"2<br>"_s + ListRecord(Customer(u"1"_s, u"M\u00fcller"_s)) +
+                         ListRecord(Customer(u"2"_s, u"\u00c9mile"_s));
+    const QByteArray body = text.toUtf8();
+    const qsizetype inside = body.indexOf("\xC3\xBC") + 1; // between the two bytes of "ü"
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=UTF-8\r\n"
+                             "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+    ScriptedServer server({Exchange{{Piece{0, head + body.first(inside).toStdString()},
+                                     Piece{300, body.sliced(inside).toStdString()}},
+                                    Ending::Close}});
+    HttpClient client;
+    std::vector<std::int64_t> reached;
+    client.OnWork = [&](TransferDirection d, std::int64_t n) {
+        if (d == TransferDirection::Receive)
+            reached.push_back(n);
+    };
+    TCustomerTable::Builder builder;
+    client.Post(At(server), {}, builder);
+    EXPECT_EQ(builder.count(), 2);
+    const TCustomerTable table = builder.take();
+    EXPECT_EQ(DumpTable(table), DumpTable(TCustomerTable::Parse(text)));
+    EXPECT_EQ(table.LN(0), u"M\u00fcller"_s);
+    // Progress still follows the bytes as they are taken.
+    EXPECT_EQ(reached, (std::vector<std::int64_t>{inside, body.size()}));
+}
+
+TEST(HttpClientSinkTest, OtherAnswersKeepTheirWholeBodyBehaviour)
+{
+    const QString text = u"1<br>"_s + ListRecord(Customer(u"5"_s, u"G\u00f6del"_s));
+    {
+        SCOPED_TRACE("the set named by a meta element of an HTML body");
+        const QByteArray body =
+            "<html><head><meta charset=\"utf-8\"></head></html>" + text.toUtf8();
+        ScriptedServer server({Answer("HTTP/1.1 200 OK", {}, body.toStdString())});
+        HttpClient client;
+        TCustomerTable::Builder builder;
+        client.Post(At(server), {}, builder);
+        EXPECT_THROW(builder.count(), ConversionError); // the markup is before the count
+        TextSink sink;
+        ScriptedServer again({Answer("HTTP/1.1 200 OK", {}, body.toStdString())});
+        client.Post(At(again), {}, sink);
+        EXPECT_EQ(sink.text, DecodeResponseBody(body, {}));
+        EXPECT_TRUE(sink.text.endsWith(text));
+    }
+    {
+        SCOPED_TRACE("a failed answer reaches no sink");
+        ScriptedServer server({Answer("HTTP/1.1 500 Internal Server Error",
+                                      {"Content-Type: text/html; charset=UTF-8"}, "Fehler \xC3\xA4")});
+        HttpClient client;
+        TextSink sink;
+        try {
+            client.Post(At(server), {}, sink);
+            ADD_FAILURE() << "no error";
+        } catch (const HttpStatusError& e) {
+            EXPECT_EQ(e.body(), u"Fehler \u00e4"_s);
+        }
+        EXPECT_EQ(sink.begun, 0);
+        EXPECT_TRUE(sink.text.isEmpty());
+    }
+}
+
+} // namespace
