@@ -77,6 +77,7 @@ int main(int argc, char** argv)
         std::cout << "ratio list_rebuild_100k " << worst / reporter.times["BM_CustomerParse"]
                   << "\n";
     }
+    ratio("find_fallback_100k", "BM_FindFallback100k", "BM_TableTextScan100k");
     ratio("window_load_100k", "BM_WindowLoad100k", "BM_Download100k");
     ratio("window_load_1m", "BM_WindowLoad1m", "BM_Download1m");
     ratio("call_log_load_1m", "BM_CallLogLoad1m", "BM_CallLogDownload1m");

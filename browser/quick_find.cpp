@@ -2,6 +2,7 @@
 
 #include "tform1.h"
 
+#include "caller_search.h"
 #include "customer_list_model.h"
 #include "error_handler.h"
 
@@ -87,6 +88,11 @@ bool TForm1::Edit1KeyPress(QChar key)
             break;
         }
     }
+    // A caller gives a telephone number, an e-mail address, a business name
+    // or a key more often than the name as the list spells it; a name
+    // that matches always comes first.
+    if (found < 0)
+        found = FindCallerByOtherFields(Customers, ListModel->entries(), text);
     if (found < 0)
         SelectPosition(-1);
     else if (found != SelectedPosition())

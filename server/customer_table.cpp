@@ -21,11 +21,6 @@ QString TCustomerTable::text(CustomerField column, std::int32_t row) const
     return m_text.at(row, TextIndex(column));
 }
 
-QStringView TCustomerTable::textView(CustomerField column, std::int32_t row) const
-{
-    return m_text.view(row, TextIndex(column));
-}
-
 CountHeader TCustomerTable::ReadCountHeader(QStringView response)
 {
     const qsizetype br = response.indexOf(u"<br>");

@@ -62,7 +62,25 @@ public:
     std::int32_t ACT(std::int32_t row) const { return m_act[std::size_t(row)]; }
     // Any of the 19 text columns (not ID or ACT).
     QString text(CustomerField column, std::int32_t row) const;
-    QStringView textView(CustomerField column, std::int32_t row) const;
+    QStringView textView(CustomerField column, std::int32_t row) const
+    {
+        return m_text.view(row, int(column) - 1);
+    }
+    // All text columns of all rows, end to end, for whole-table scans, and
+    // the field a character of it belongs to.
+    QStringView allText() const { return m_text.allText(); }
+    struct TextPlace
+    {
+        std::int32_t row;
+        CustomerField column;
+        qsizetype end; // where the field ends in allText()
+    };
+    TextPlace placeOf(qsizetype offset) const
+    {
+        const TextRows::Place place = m_text.placeOf(offset);
+        return {std::int32_t(place.index / m_text.fieldsPerRow()),
+                CustomerField(place.index % m_text.fieldsPerRow() + 1), place.end};
+    }
 
     QString LN(std::int32_t row) const { return text(CustomerField::LN, row); }
     QString FN(std::int32_t row) const { return text(CustomerField::FN, row); }

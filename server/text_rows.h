@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -36,6 +37,20 @@ public:
         return QStringView(m_chars).sliced(begin, m_ends[index] - begin);
     }
     QString at(qsizetype row, int field) const { return view(row, field).toString(); }
+    // Every field, end to end.
+    QStringView allText() const { return m_chars; }
+    // The field that holds the character at `offset` of allText(), as
+    // row * fieldsPerRow() + field, and where that field ends.
+    struct Place
+    {
+        qsizetype index;
+        qsizetype end;
+    };
+    Place placeOf(qsizetype offset) const
+    {
+        const auto it = std::upper_bound(m_ends.begin(), m_ends.end(), std::uint32_t(offset));
+        return {qsizetype(it - m_ends.begin()), it == m_ends.end() ? 0 : qsizetype(*it)};
+    }
 
     // Building. `chars` bounds the text to come when known (else -1), and
     // `rows` estimates its rows; both only size the first allocations.

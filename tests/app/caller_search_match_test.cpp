@@ -1,0 +1,84 @@
+// The find box's second search against a plain restatement of its rules,
+// on many small random tables: the fast whole-text pass must find exactly
+// the customer the rules name.
+
+#include "caller_search.h"
+#include "list_text.h"
+
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <QStringList>
+
+#include <random>
+
+namespace {
+
+using namespace Qt::StringLiterals;
+
+QString Digits(QStringView text)
+{
+    QString out;
+    for (const QChar c : text)
+        if (c >= u'0' && c <= u'9')
+            out += c;
+    return out;
+}
+
+int Expected(const TCustomerTable& table, QStringView typed)
+{
+    const QString digits = Digits(typed);
+    const QString text = typed.trimmed().toString();
+    for (std::int32_t row = 0; row < table.CustomerCount(); ++row) {
+        if (digits.size() >= 4 && (Digits(table.P1(row)).contains(digits) ||
+                                   Digits(table.P2(row)).contains(digits)))
+            return row;
+        if (!text.isEmpty())
+            for (const QString& field : {table.EM(row), table.BN(row), table.SN(row), table.PK(row)})
+                if (field.contains(text, Qt::CaseInsensitive))
+                    return row;
+    }
+    return -1;
+}
+
+TEST(CallerSearchMatchTest, FindsWhatThePlainRulesFindOnRandomTables)
+{
+    std::mt19937 rng(7);
+    const QString alphabet = u"0123456789-() .aAbB\u00e9\u00c9@x"_s;
+    auto randomText = [&](int most) {
+        QString s;
+        const int n = std::uniform_int_distribution<int>(0, most)(rng);
+        for (int i = 0; i < n; ++i)
+            s += alphabet[std::uniform_int_distribution<int>(0, int(alphabet.size()) - 1)(rng)];
+        return s;
+    };
+    for (int round = 0; round < 300; ++round) {
+        const int rows = std::uniform_int_distribution<int>(1, 12)(rng);
+        QList<QStringList> records;
+        for (int r = 0; r < rows; ++r) {
+            QStringList fields(21);
+            fields[0] = QString::number(r);
+            for (int f = 1; f < 20; ++f)
+                fields[f] = randomText(12);
+            fields[20] = u"1"_s;
+            records << fields;
+        }
+        const TCustomerTable table = TCustomerTable::Parse(ListResponse(records));
+        std::vector<CustomerListModel::Entry> entries;
+        for (std::int32_t row = 0; row < table.CustomerCount(); ++row)
+            entries.push_back({row, 0});
+        for (int probe = 0; probe < 20; ++probe) {
+            // Texts cut from the table itself, so that matches happen.
+            const int row = std::uniform_int_distribution<int>(0, rows - 1)(rng);
+            const QString field =
+                table.text(CustomerField(std::uniform_int_distribution<int>(1, 19)(rng)), row);
+            const int from = std::uniform_int_distribution<int>(0, int(field.size()))(rng);
+            const QString typed =
+                probe % 4 == 0 ? randomText(8) : field.mid(from, std::uniform_int_distribution<int>(1, 8)(rng));
+            ASSERT_EQ(FindCallerByOtherFields(table, entries, typed), Expected(table, typed))
+                << "typed [" << typed.toStdString() << "] in round " << round;
+        }
+    }
+}
+
+} // namespace
