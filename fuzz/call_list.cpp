@@ -1,4 +1,5 @@
-// The call list parser on arbitrary UTF-8 responses.
+// The call list parser on arbitrary UTF-8 responses, cut whole and cut
+// while the bytes arrive in pieces (both must give the same).
 //
 // After a successful parse: the table holds exactly the count before the
 // first "<br>" of the trimmed response, every row is present in every column
@@ -12,6 +13,8 @@
 #include "fuzz_support.h"
 #include "list_cursor.h"
 #include "text_basics.h"
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -30,11 +33,41 @@ void CheckField(const QString& field)
     FUZZ_CHECK(field.isEmpty() || !IsBlank(field.front()));
 }
 
+// Everything a parse gives: the count or its error, then the rows or the
+// first record's error.
+QString Outcome(TCallTable::Builder& builder)
+{
+    QString out;
+    try {
+        out = QString::number(builder.count()) + u'\n';
+    } catch (const TilloraError& e) {
+        return u"count error "_s + e.message();
+    }
+    try {
+        const TCallTable table = builder.take();
+        for (std::int32_t row = 0; row < table.CallCount(); ++row)
+            out += QString::number(table.CallID(row)) + u'|' +
+                   QString::number(table.CallCustomerID(row)) + u'|' + table.CallTag1(row) + u'|' +
+                   table.CallTag2(row) + u'|' + table.CallDate(row) + u'|' + table.CallTime(row) +
+                   u'|' + table.CallText(row) + u'\n';
+    } catch (const TilloraError& e) {
+        out += u"error "_s + e.message();
+    }
+    return out;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const QString response = Utf8Text(data, size);
+
+    // Cut while it arrives, the answer gives what it gives cut whole.
+    TCallTable::Builder whole, streamed;
+    whole.feed(response);
+    StreamUtf8(Bytes(data, size), streamed);
+    FUZZ_CHECK(Outcome(whole) == Outcome(streamed));
+
     try {
         const TCallTable table = TCallTable::Parse(response);
 

@@ -1,4 +1,5 @@
-// The customer list parser on arbitrary UTF-8 responses.
+// The customer list parser on arbitrary UTF-8 responses, cut whole and cut
+// while the bytes arrive in pieces (both must give the same).
 //
 // After a successful parse: the table holds exactly the announced count, the
 // row step ran once per row in order with the table grown to that row, every
@@ -11,6 +12,8 @@
 #include "errors.h"
 #include "fuzz_support.h"
 #include "list_cursor.h"
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -31,11 +34,43 @@ qsizetype CheckRow(const TCustomerTable& table, std::int32_t row)
     return chars;
 }
 
+// Everything a parse gives: the count or its error, then the rows or the
+// first record's error.
+template <typename Builder>
+QString Outcome(Builder& builder)
+{
+    QString out;
+    try {
+        out = QString::number(builder.count()) + u'\n';
+    } catch (const TilloraError& e) {
+        return u"count error "_s + e.message();
+    }
+    try {
+        const TCustomerTable table = builder.take();
+        for (std::int32_t row = 0; row < table.CustomerCount(); ++row) {
+            out += QString::number(table.ID(row)) + u'|' + QString::number(table.ACT(row));
+            for (int c = int(CustomerField::LN); c < int(CustomerField::ACT); ++c)
+                out += u'|' + table.text(CustomerField(c), row);
+            out += u'\n';
+        }
+    } catch (const TilloraError& e) {
+        out += u"error "_s + e.message();
+    }
+    return out;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const QString response = Utf8Text(data, size);
+
+    // Cut while it arrives, the answer gives what it gives cut whole.
+    TCustomerTable::Builder whole, streamed;
+    whole.feed(response);
+    StreamUtf8(Bytes(data, size), streamed);
+    FUZZ_CHECK(Outcome(whole) == Outcome(streamed));
+
     std::int32_t steps = 0;
     try {
         const TCustomerTable table =

@@ -3,6 +3,9 @@
 // Shared by the fuzz targets. Builds are Release-like (NDEBUG), so checks use
 // their own macro, and every broken check ends in abort() for libFuzzer.
 
+#include "response_decoding.h"
+
+#include <optional>
 #include <QByteArray>
 #include <QString>
 #include <QStringDecoder>
@@ -60,4 +63,19 @@ inline bool QtReadsAsUtf8(std::string_view bytes)
 {
     return Utf8TextKeepingBom(bytes).toUtf8() ==
            QByteArrayView(bytes.data(), qsizetype(bytes.size()));
+}
+
+// Feeds `bytes` into `sink` as the body of a UTF-8 answer arriving in three
+// pieces, cut at places the bytes themselves pick.
+inline void StreamUtf8(const QByteArray& bytes, AnswerSink& sink)
+{
+    std::optional<BodyTextStream> stream = BodyTextStream::For("text/html; charset=UTF-8");
+    const qsizetype n = bytes.size();
+    const qsizetype a = n == 0 ? 0 : static_cast<unsigned char>(bytes[0]) * n / 256;
+    const qsizetype b = n == 0 ? 0 : a + (n - a) / 2;
+    sink.begin(n);
+    stream->feed(QByteArrayView(bytes).first(a), sink);
+    stream->feed(QByteArrayView(bytes).sliced(a, b - a), sink);
+    stream->feed(QByteArrayView(bytes).sliced(b), sink);
+    stream->finish(sink);
 }
