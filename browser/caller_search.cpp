@@ -5,14 +5,21 @@
 #include <QChar>
 #include <QVarLengthArray>
 
-#include <cstring>
+#include <algorithm>
+#include <cstring> // memmem, a GNU extension of the C library
+#include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
-// The table's text is searched whole, one pass per rule, at the speed of a
-// byte search: most characters are told apart from the first one sought
-// sixteen at a time, and only the few that may begin a match are looked at
-// closely and placed in their row and field. Which customers matched is
-// noted by row; the first of them in list order is the one found.
+// Both rules read compact text at the speed of a byte search, and note which
+// rows matched; the first of those rows in list order is the one found.
+// - The text rule reads the table's text whole: most characters are told
+//   apart from the start of the text sought sixteen at a time, and only the
+//   few places that may begin a match are compared and placed in their row
+//   and field.
+// - The telephone rule reads the digits of every row's two numbers, kept
+//   apart from the table and made once per loaded table.
 
 namespace {
 
@@ -34,168 +41,7 @@ char16_t Fold(char16_t c)
     return char16_t(QChar::toCaseFolded(char32_t(c)));
 }
 
-// The characters that may stand at one place of a text match: those
-// whose bits, with `lower` set, equal `value` (a letter in either case, or
-// one ASCII character), plus, when `nonAscii` is set, every character
-// outside ASCII (a few of which fold to ASCII letters).
-struct CharClass
-{
-    char16_t lower = 0xFFFF;
-    char16_t value = 0xFFFF; // with lower 0xFFFF: any character at all
-    bool nonAscii = false;
-
-    bool has(char16_t c) const { return char16_t(c | lower) == value || (nonAscii && c >= 0x80); }
-};
-
-// The characters that fold to `folded`.
-CharClass FoldsTo(char16_t folded)
-{
-    CharClass c;
-    c.nonAscii = true;
-    if (folded >= 0x80)
-        return c; // no ASCII character folds to it: the non-ASCII ones are sought
-    c.lower = folded >= u'a' && folded <= u'z' ? 0x20 : 0;
-    c.value = folded;
-    c.nonAscii = c.lower != 0;
-    return c;
-}
-
-// Sixteen characters at once, in whatever vector registers the processor
-// has. Values of this type never cross a call, so the warning about their
-// calling convention does not apply.
-#pragma GCC diagnostic ignored "-Wpsabi"
-using Lanes = std::uint16_t __attribute__((vector_size(32)));
-
-// Where a match may begin, for the vector pass: a text match at a place
-// whose character and the two after it are in `text` (when `byText`), a
-// telephone match at the first digit sought followed by the second, by one
-// or two characters that are not digits and then the second, or by three
-// that are not digits (whatever follows them is then compared in full).
-struct Starts
-{
-    bool byText = false;
-    CharClass text[3];
-    bool byPhone = false;
-    char16_t firstDigit = 0;
-    char16_t secondDigit = 0;
-
-    bool textAt(const char16_t* chars, qsizetype at, qsizetype size) const
-    {
-        for (int k = 0; k < 3 && at + k < size; ++k)
-            if (!text[k].has(chars[at + k]))
-                return false;
-        return true;
-    }
-    bool phoneAt(const char16_t* chars, qsizetype at, qsizetype size) const
-    {
-        if (chars[at] != firstDigit)
-            return false;
-        for (qsizetype k = at + 1; k < size && k <= at + 3; ++k) {
-            if (chars[k] == secondDigit)
-                return true;
-            if (IsDigit(chars[k]))
-                return false;
-        }
-        return true; // three characters that are not digits, or the end: looked at closely
-    }
-};
-
-// The places in the first block of sixteen characters, from `from` on,
-// where some match may begin, as a bit per character (bit 0 for the
-// block's first), in `places`, and where that block starts. Blocks without
-// any are passed over; `size` - 19 or more when none is left.
-template <bool ByText, bool ByPhone>
-[[gnu::always_inline]] inline qsizetype ScanBlocks(const char16_t* chars, qsizetype from,
-                                                   qsizetype size, const Starts& starts,
-                                                   unsigned& places)
-{
-    Lanes lower[3], value[3], high, first, second, zero = {}, nine, digit0;
-    const bool nonAscii =
-        starts.text[0].nonAscii || starts.text[1].nonAscii || starts.text[2].nonAscii;
-    for (int lane = 0; lane < 16; ++lane) {
-        for (int k = 0; k < 3; ++k) {
-            lower[k][lane] = starts.text[k].lower;
-            value[k][lane] = starts.text[k].value;
-        }
-        high[lane] = nonAscii ? 0xFF80 : 0;
-        first[lane] = starts.firstDigit;
-        second[lane] = starts.secondDigit;
-        nine[lane] = 9;
-        digit0[lane] = u'0';
-    }
-    qsizetype i = from;
-    for (; i + 19 <= size; i += 16) {
-        Lanes a, b, c, d;
-        std::memcpy(&a, chars + i, sizeof a);
-        std::memcpy(&b, chars + i + 1, sizeof b);
-        std::memcpy(&c, chars + i + 2, sizeof c);
-        Lanes hit = zero;
-        if constexpr (ByText)
-            hit |= (Lanes((a | lower[0]) == value[0]) & Lanes((b | lower[1]) == value[1]) &
-                    Lanes((c | lower[2]) == value[2])) |
-                   (a & high);
-        if constexpr (ByPhone) {
-            std::memcpy(&d, chars + i + 3, sizeof d);
-            const Lanes bOther = Lanes(Lanes(b - digit0) > nine);
-            const Lanes cOther = Lanes(Lanes(c - digit0) > nine);
-            const Lanes dOther = Lanes(Lanes(d - digit0) > nine);
-            hit |= Lanes(a == first) &
-                   (Lanes(b == second) |
-                    (bOther & (Lanes(c == second) | (cOther & (Lanes(d == second) | dOther)))));
-        }
-        std::uint64_t words[4];
-        std::memcpy(words, &hit, sizeof words);
-        if (words[0] | words[1] | words[2] | words[3]) {
-            places = 0;
-            for (int lane = 0; lane < 16; ++lane)
-                if (hit[lane] != zero[lane])
-                    places |= 1u << lane;
-            return i;
-        }
-    }
-    return i;
-}
-
-__attribute__((target_clones("avx2", "default"))) qsizetype
-NextCandidates(const char16_t* chars, qsizetype from, qsizetype size, const Starts& starts,
-               unsigned& places)
-{
-    if (starts.byText && starts.byPhone)
-        return ScanBlocks<true, true>(chars, from, size, starts, places);
-    if (starts.byText)
-        return ScanBlocks<true, false>(chars, from, size, starts, places);
-    return ScanBlocks<false, true>(chars, from, size, starts, places);
-}
-
-// Calls `text(offset)` and `phone(offset)` for every place of `chars` where
-// a match of that kind may begin; every other place is passed over sixteen
-// at a time.
-template <typename TextCheck, typename PhoneCheck>
-void ForEachCandidate(QStringView all, const Starts& starts, TextCheck text, PhoneCheck phone)
-{
-    const char16_t* chars = all.utf16();
-    const qsizetype size = all.size();
-    const auto look = [&](qsizetype at) {
-        if (starts.byText && starts.textAt(chars, at, size))
-            text(at);
-        if (starts.byPhone && starts.phoneAt(chars, at, size))
-            phone(at);
-    };
-    qsizetype i = 0;
-    while (i + 19 <= size) {
-        unsigned places = 0;
-        i = NextCandidates(chars, i, size, starts, places);
-        if (i + 19 > size)
-            break;
-        for (; places; places &= places - 1)
-            look(i + __builtin_ctz(places));
-        i += 16;
-    }
-    for (; i < size; ++i)
-        look(i);
-}
-
-// Rows whose fields the rules found, one flag per row.
+// Rows the rules found, one flag per row.
 class Matches
 {
 public:
@@ -215,15 +61,219 @@ private:
     bool m_any = false;
 };
 
+// ---- The text rule ----------------------------------------------------------
+
+// The characters that may stand at one place of a text match: those whose
+// bits, with `lower` set, equal `value` (a letter in either case, or one
+// ASCII character), plus, when `nonAscii` is set, every character outside
+// ASCII (two of which fold to ASCII letters).
+struct CharClass
+{
+    char16_t lower = 0xFFFF;
+    char16_t value = 0xFFFF; // with lower 0xFFFF: any character at all
+    bool nonAscii = false;
+
+    bool has(char16_t c) const { return char16_t(c | lower) == value || (nonAscii && c >= 0x80); }
+};
+
+// The characters that fold to `folded`.
+CharClass FoldsTo(char16_t folded)
+{
+    CharClass c;
+    if (folded >= 0x80) {
+        c.nonAscii = true; // no ASCII character folds to it: the others are looked at
+        return c;
+    }
+    c.lower = folded >= u'a' && folded <= u'z' ? 0x20 : 0;
+    c.value = folded;
+    // The only characters outside ASCII that fold into it: the long s and
+    // the Kelvin sign.
+    c.nonAscii = folded == u's' || folded == u'k';
+    return c;
+}
+
+// Sixteen characters at once, in whatever vector registers the processor
+// has. Values of this type never cross a call, so the warning about their
+// calling convention does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
+using Lanes = std::uint16_t __attribute__((vector_size(32)));
+using Words = std::uint64_t __attribute__((vector_size(32)));
+
+// The first block of sixteen characters, from `from` on, holding a place
+// whose character and the two after it are in the three classes (or, with
+// `NonAscii`, any character outside ASCII), with those places as a bit per
+// character in `places`; `size` - 18 or more when there is none.
+template <bool NonAscii>
+[[gnu::always_inline]] inline qsizetype ScanBlocks(const char16_t* chars, qsizetype from,
+                                                   qsizetype size, const CharClass* classes,
+                                                   unsigned& places)
+{
+    Lanes lower[3], value[3], high, zero = {};
+    for (int lane = 0; lane < 16; ++lane) {
+        for (int k = 0; k < 3; ++k) {
+            lower[k][lane] = classes[k].lower;
+            value[k][lane] = classes[k].value;
+        }
+        high[lane] = 0xFF80;
+    }
+    const auto hitsAt = [&](qsizetype at) {
+        Lanes a, b, c;
+        std::memcpy(&a, chars + at, sizeof a);
+        std::memcpy(&b, chars + at + 1, sizeof b);
+        std::memcpy(&c, chars + at + 2, sizeof c);
+        Lanes hit = Lanes((a | lower[0]) == value[0]) & Lanes((b | lower[1]) == value[1]) &
+                    Lanes((c | lower[2]) == value[2]);
+        if constexpr (NonAscii)
+            hit |= a & high;
+        return hit;
+    };
+    const auto anyOf = [](Lanes hit) {
+        const Words words = Words(hit);
+        return (words[0] | words[1] | words[2] | words[3]) != 0;
+    };
+    const auto placesOf = [&](Lanes hit) {
+        unsigned bits = 0;
+        for (int lane = 0; lane < 16; ++lane)
+            if (hit[lane] != zero[lane])
+                bits |= 1u << lane;
+        return bits;
+    };
+    qsizetype i = from;
+    // Two blocks a round: most rounds find nothing, and one test serves both.
+    for (; i + 34 <= size; i += 32) {
+        const Lanes first = hitsAt(i);
+        const Lanes second = hitsAt(i + 16);
+        if (!anyOf(first | second))
+            continue;
+        if (anyOf(first)) {
+            places = placesOf(first);
+            return i;
+        }
+        places = placesOf(second);
+        return i + 16;
+    }
+    for (; i + 18 <= size; i += 16) {
+        const Lanes hit = hitsAt(i);
+        if (anyOf(hit)) {
+            places = placesOf(hit);
+            return i;
+        }
+    }
+    return i;
+}
+
+__attribute__((target_clones("avx2", "default"))) qsizetype
+NextCandidates(const char16_t* chars, qsizetype from, qsizetype size, const CharClass* classes,
+               unsigned& places)
+{
+    if (classes[0].nonAscii || classes[1].nonAscii || classes[2].nonAscii)
+        return ScanBlocks<true>(chars, from, size, classes, places);
+    return ScanBlocks<false>(chars, from, size, classes, places);
+}
+
 bool IsTextColumn(CustomerField column)
 {
     return column == CustomerField::EM || column == CustomerField::BN ||
            column == CustomerField::SN || column == CustomerField::PK;
 }
 
-bool IsPhoneColumn(CustomerField column)
+// Notes the rows whose e-mail, business name, serial number or product key
+// contains `folded` (already folded, not empty), case-blind.
+void FindText(const TCustomerTable& table, const Chars& folded, Matches& matches)
 {
-    return column == CustomerField::P1 || column == CustomerField::P2;
+    const QStringView text = table.allText();
+    const char16_t* chars = text.utf16();
+    const qsizetype size = text.size();
+    CharClass classes[3];
+    for (int k = 0; k < 3 && k < folded.size(); ++k)
+        classes[k] = FoldsTo(folded[k]); // the others take any character
+
+    const auto look = [&](qsizetype at) {
+        if (at + folded.size() > size)
+            return;
+        for (qsizetype k = 0; k < folded.size(); ++k)
+            if (Fold(chars[at + k]) != folded[k])
+                return;
+        const TCustomerTable::TextPlace place = table.placeOf(at);
+        if (IsTextColumn(place.column) && at + folded.size() <= place.end)
+            matches.note(place.row);
+    };
+    qsizetype i = 0;
+    while (i + 18 <= size) {
+        unsigned places = 0;
+        i = NextCandidates(chars, i, size, classes, places);
+        if (i + 18 > size)
+            break;
+        for (; places; places &= places - 1)
+            look(i + __builtin_ctz(places));
+        i += 16;
+    }
+    for (; i < size; ++i)
+        look(i);
+}
+
+// ---- The telephone rule -----------------------------------------------------
+
+// The digits of both telephone numbers of every row, each number followed
+// by a mark that is no digit, so that a match never runs from one number
+// into the next; and where each row's digits begin.
+struct PhoneDigits
+{
+    std::string digits;
+    std::vector<std::uint32_t> rowStarts;
+
+    explicit PhoneDigits(const TCustomerTable& table)
+    {
+        rowStarts.reserve(std::size_t(table.CustomerCount()));
+        for (std::int32_t row = 0; row < table.CustomerCount(); ++row) {
+            rowStarts.push_back(std::uint32_t(digits.size()));
+            for (const CustomerField column : {CustomerField::P1, CustomerField::P2}) {
+                for (const QChar c : table.textView(column, row))
+                    if (IsDigit(c.unicode()))
+                        digits += char(c.unicode());
+                digits += '|';
+            }
+        }
+    }
+
+    std::int32_t rowOf(std::size_t offset) const
+    {
+        return std::int32_t(std::upper_bound(rowStarts.begin(), rowStarts.end(),
+                                             std::uint32_t(offset)) -
+                            rowStarts.begin() - 1);
+    }
+};
+
+// The digits of the table last searched, made again for another table.
+const PhoneDigits& PhoneDigitsOf(const TCustomerTable& table)
+{
+    static std::uint64_t generation = 0;
+    static std::unique_ptr<PhoneDigits> digits;
+    if (!digits || generation != table.generation()) {
+        digits.reset();
+        digits = std::make_unique<PhoneDigits>(table);
+        generation = table.generation();
+    }
+    return *digits;
+}
+
+// Notes the rows whose first or second telephone number holds `typed`
+// digits in a row, everything but digits left out.
+void FindPhoneDigits(const TCustomerTable& table, const Chars& typed, Matches& matches)
+{
+    const PhoneDigits& index = PhoneDigitsOf(table);
+    std::string sought;
+    for (const char16_t c : typed)
+        sought += char(c);
+    const char* begin = index.digits.data();
+    const char* end = begin + index.digits.size();
+    for (const char* at = begin;;) {
+        at = static_cast<const char*>(memmem(at, std::size_t(end - at), sought.data(), sought.size()));
+        if (!at)
+            return;
+        matches.note(index.rowOf(std::size_t(at - begin)));
+        ++at;
+    }
 }
 
 } // namespace
@@ -240,49 +290,11 @@ int FindCallerByOtherFields(const TCustomerTable& table,
     for (const QChar c : Trim(typed))
         folded.append(Fold(c.unicode()));
 
-    Starts starts;
-    starts.byText = !folded.isEmpty();
-    for (int k = 0; k < 3 && k < folded.size(); ++k)
-        starts.text[k] = FoldsTo(folded[k]); // the others take any character
-    starts.byPhone = digits.size() >= FewestPhoneDigits;
-    if (starts.byPhone) {
-        starts.firstDigit = digits[0];
-        starts.secondDigit = digits[1];
-    }
-    if (!starts.byText && !starts.byPhone)
-        return -1;
-
-    const QStringView all = table.allText();
-    const char16_t* chars = all.utf16();
     Matches matches(table.CustomerCount());
-    const auto noteIfWithin = [&](qsizetype at, qsizetype end, bool phone) {
-        const TCustomerTable::TextPlace place = table.placeOf(at);
-        if ((phone ? IsPhoneColumn(place.column) : IsTextColumn(place.column)) && end <= place.end)
-            matches.note(place.row);
-    };
-    ForEachCandidate(
-        all, starts,
-        [&](qsizetype at) {
-            if (at + folded.size() > all.size())
-                return;
-            for (qsizetype k = 0; k < folded.size(); ++k)
-                if (Fold(chars[at + k]) != folded[k])
-                    return;
-            noteIfWithin(at, at + folded.size(), false);
-        },
-        [&](qsizetype at) {
-            qsizetype k = 0;
-            qsizetype end = at;
-            for (; k < digits.size() && end < all.size(); ++end) {
-                if (!IsDigit(chars[end]))
-                    continue;
-                if (chars[end] != digits[k])
-                    return;
-                ++k;
-            }
-            if (k == digits.size())
-                noteIfWithin(at, end, true);
-        });
+    if (digits.size() >= FewestPhoneDigits)
+        FindPhoneDigits(table, digits, matches);
+    if (!folded.isEmpty())
+        FindText(table, folded, matches);
     if (!matches.any())
         return -1;
     for (std::size_t position = 0; position < entries.size(); ++position)

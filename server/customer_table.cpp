@@ -4,6 +4,8 @@
 #include "list_cursor.h"
 #include "text_basics.h"
 
+#include <atomic>
+
 namespace {
 
 // The shortest possible record: two one-digit integers and 21 terminators.
@@ -67,6 +69,8 @@ void TCustomerTable::Builder::cutRecord(QStringView text)
 TCustomerTable TCustomerTable::Builder::take()
 {
     finishRows();
+    static std::atomic<std::uint64_t> lastGeneration{0};
+    m_table.m_generation = ++lastGeneration;
     m_table.m_id.shrink_to_fit();
     m_table.m_act.shrink_to_fit();
     return std::move(m_table);

@@ -57,6 +57,9 @@ public:
     TCustomerTable() = default;
 
     std::int32_t CustomerCount() const { return std::int32_t(m_id.size()); }
+    // Different for every table built (copies share it): what was worked out
+    // from one table is known to hold for another with the same number.
+    std::uint64_t generation() const { return m_generation; }
 
     std::int32_t ID(std::int32_t row) const { return m_id[std::size_t(row)]; }
     std::int32_t ACT(std::int32_t row) const { return m_act[std::size_t(row)]; }
@@ -121,6 +124,7 @@ public:
     qsizetype memoryBytes() const;
 
 private:
+    std::uint64_t m_generation = 0;
     std::vector<std::int32_t> m_id;
     std::vector<std::int32_t> m_act;
     TextRows m_text{CustomerFieldCount - 2};
