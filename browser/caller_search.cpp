@@ -99,63 +99,76 @@ CharClass FoldsTo(char16_t folded)
 using Lanes = std::uint16_t __attribute__((vector_size(32)));
 using Words = std::uint64_t __attribute__((vector_size(32)));
 
-// The first block of sixteen characters, from `from` on, holding a place
-// whose character and the two after it are in the three classes (or, with
-// `NonAscii`, any character outside ASCII), with those places as a bit per
-// character in `places`; `size` - 18 or more when there is none.
+// The vector forms of three classes.
+struct LaneClasses
+{
+    Lanes lower[3], value[3];
+};
+
+// Places of a block of sixteen characters whose character and the two after
+// it are in the classes (or, with `NonAscii`, any character outside ASCII).
+template <bool NonAscii>
+[[gnu::always_inline]] inline Lanes HitsAt(const char16_t* chars, const LaneClasses& k)
+{
+    Lanes a, b, c;
+    std::memcpy(&a, chars, sizeof a);
+    std::memcpy(&b, chars + 1, sizeof b);
+    std::memcpy(&c, chars + 2, sizeof c);
+    Lanes hit = Lanes((a | k.lower[0]) == k.value[0]) & Lanes((b | k.lower[1]) == k.value[1]) &
+                Lanes((c | k.lower[2]) == k.value[2]);
+    if constexpr (NonAscii)
+        hit |= a & std::uint16_t(0xFF80);
+    return hit;
+}
+
+[[gnu::always_inline]] inline bool AnyOf(Lanes hit)
+{
+    const Words words = Words(hit);
+    return (words[0] | words[1] | words[2] | words[3]) != 0;
+}
+
+// A bit per character (bit 0 for the block's first).
+[[gnu::always_inline]] inline unsigned PlacesOf(Lanes hit)
+{
+    unsigned bits = 0;
+    for (int lane = 0; lane < 16; ++lane)
+        if (hit[lane] != 0)
+            bits |= 1u << lane;
+    return bits;
+}
+
+// The first block of sixteen characters, from `from` on, that holds places
+// where a match may begin, with those places in `places`; `size` - 18 or
+// more when there is none.
 template <bool NonAscii>
 [[gnu::always_inline]] inline qsizetype ScanBlocks(const char16_t* chars, qsizetype from,
                                                    qsizetype size, const CharClass* classes,
                                                    unsigned& places)
 {
-    Lanes lower[3], value[3], high, zero = {};
-    for (int lane = 0; lane < 16; ++lane) {
-        for (int k = 0; k < 3; ++k) {
-            lower[k][lane] = classes[k].lower;
-            value[k][lane] = classes[k].value;
+    LaneClasses k;
+    for (int lane = 0; lane < 16; ++lane)
+        for (int c = 0; c < 3; ++c) {
+            k.lower[c][lane] = classes[c].lower;
+            k.value[c][lane] = classes[c].value;
         }
-        high[lane] = 0xFF80;
-    }
-    const auto hitsAt = [&](qsizetype at) {
-        Lanes a, b, c;
-        std::memcpy(&a, chars + at, sizeof a);
-        std::memcpy(&b, chars + at + 1, sizeof b);
-        std::memcpy(&c, chars + at + 2, sizeof c);
-        Lanes hit = Lanes((a | lower[0]) == value[0]) & Lanes((b | lower[1]) == value[1]) &
-                    Lanes((c | lower[2]) == value[2]);
-        if constexpr (NonAscii)
-            hit |= a & high;
-        return hit;
-    };
-    const auto anyOf = [](Lanes hit) {
-        const Words words = Words(hit);
-        return (words[0] | words[1] | words[2] | words[3]) != 0;
-    };
-    const auto placesOf = [&](Lanes hit) {
-        unsigned bits = 0;
-        for (int lane = 0; lane < 16; ++lane)
-            if (hit[lane] != zero[lane])
-                bits |= 1u << lane;
-        return bits;
-    };
     qsizetype i = from;
     // Two blocks a round: most rounds find nothing, and one test serves both.
     for (; i + 34 <= size; i += 32) {
-        const Lanes first = hitsAt(i);
-        const Lanes second = hitsAt(i + 16);
-        if (!anyOf(first | second))
+        const Lanes first = HitsAt<NonAscii>(chars + i, k);
+        const Lanes second = HitsAt<NonAscii>(chars + i + 16, k);
+        if (!AnyOf(first | second))
             continue;
-        if (anyOf(first)) {
-            places = placesOf(first);
+        if (AnyOf(first)) {
+            places = PlacesOf(first);
             return i;
         }
-        places = placesOf(second);
+        places = PlacesOf(second);
         return i + 16;
     }
     for (; i + 18 <= size; i += 16) {
-        const Lanes hit = hitsAt(i);
-        if (anyOf(hit)) {
-            places = placesOf(hit);
+        const Lanes hit = HitsAt<NonAscii>(chars + i, k);
+        if (AnyOf(hit)) {
+            places = PlacesOf(hit);
             return i;
         }
     }
