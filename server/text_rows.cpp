@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <cstdio>
 #include <map>
 #include <mutex>
 
