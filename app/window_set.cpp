@@ -2,6 +2,7 @@
 
 #include "error_handler.h"
 #include "fonts.h"
+#include "huge_pages.h"
 #include "accessibility.h"
 #include "tillora/settings.h"
 
@@ -43,6 +44,7 @@ WindowSet::~WindowSet()
 
 void PrepareApplication()
 {
+    KeepFreedBlocksForReuse();
     RegisterTahoma();
     InstallAccessibility();
     QApplication::setApplicationName(QStringLiteral("tillora"));

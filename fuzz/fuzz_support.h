@@ -79,3 +79,16 @@ inline void StreamUtf8(const QByteArray& bytes, AnswerSink& sink)
     stream->feed(QByteArrayView(bytes).sliced(b), sink);
     stream->finish(sink);
 }
+
+// The same pieces as raw bytes, for a sink that cuts them before decoding.
+inline void StreamUtf8Bytes(const QByteArray& bytes, AnswerSink& sink)
+{
+    const qsizetype n = bytes.size();
+    const qsizetype a = n == 0 ? 0 : static_cast<unsigned char>(bytes[0]) * n / 256;
+    const qsizetype b = n == 0 ? 0 : a + (n - a) / 2;
+    if (!sink.beginBytes(n, AnswerSink::ByteText::Utf8))
+        std::abort();
+    sink.takeBytes(QByteArrayView(bytes).first(a));
+    sink.takeBytes(QByteArrayView(bytes).sliced(a, b - a));
+    sink.takeBytes(QByteArrayView(bytes).sliced(b));
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QtGlobal>
 
 #include <cstdint>
@@ -19,4 +20,17 @@ public:
     virtual char16_t* room(qsizetype chars) = 0;
     // The first `chars` characters of the last room() were written.
     virtual void took(qsizetype chars) = 0;
+
+    // A sink may instead take the raw bytes of a body in UTF-8 or in a set
+    // of one byte per character (ISO-8859-1, and any set unknown here) and
+    // decode them itself, as it cuts them, with exactly the text a decoder
+    // would give. When it takes them, beginBytes() returns true and the
+    // pieces come to takeBytes() instead of room() and took().
+    enum class ByteText
+    {
+        Utf8,
+        Latin1
+    };
+    virtual bool beginBytes(std::int64_t /*expectedBytes*/, ByteText) { return false; }
+    virtual void takeBytes(QByteArrayView /*bytes*/) {}
 };

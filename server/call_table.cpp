@@ -43,6 +43,18 @@ void TCallTable::Builder::cutRecord(QStringView record)
         m_table.m_text.append(TakeCallField(record));
 }
 
+void TCallTable::Builder::cutByteRecord(const ByteFields& fields)
+{
+    // Trimming what is left of the record before each field skips the
+    // field's leading blanks.
+    const std::int32_t id = StrToIntBytes(TrimBytes(fields.take(0)));
+    const std::int32_t customerId = StrToIntBytes(TrimBytes(fields.take(1)));
+    m_table.m_callId.push_back(id);
+    m_table.m_callCustomerId.push_back(customerId);
+    for (int field = 0; field < TextColumnCount; ++field)
+        m_table.m_text.appendWidened(TrimLeftBytes(fields.take(2 + field)));
+}
+
 TCallTable TCallTable::Builder::take()
 {
     finishRows();

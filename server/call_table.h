@@ -69,5 +69,6 @@ public:
 private:
     void reserveRows(qsizetype rows) override;
     void cutRecord(QStringView record) override;
+    void cutByteRecord(const ByteFields& fields) override;
     TCallTable m_table;
 };

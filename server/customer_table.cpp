@@ -66,6 +66,20 @@ void TCustomerTable::Builder::cutRecord(QStringView text)
         m_step(m_table, m_table.CustomerCount() - 1);
 }
 
+void TCustomerTable::Builder::cutByteRecord(const ByteFields& fields)
+{
+    // Trimming the record first changes only the identifier's leading
+    // blanks, which its own trim removes, and the text after the last field.
+    const std::int32_t id = StrToIntBytes(TrimBytes(fields.take(0)));
+    const std::int32_t act = StrToIntBytes(TrimBytes(fields.take(CustomerFieldCount - 1)));
+    m_table.m_id.push_back(id);
+    for (int field = 1; field < CustomerFieldCount - 1; ++field)
+        m_table.m_text.appendWidened(fields.take(field));
+    m_table.m_act.push_back(act);
+    if (m_step)
+        m_step(m_table, m_table.CustomerCount() - 1);
+}
+
 TCustomerTable TCustomerTable::Builder::take()
 {
     finishRows();

@@ -150,6 +150,7 @@ public:
 private:
     void reserveRows(qsizetype rows) override;
     void cutRecord(QStringView record) override;
+    void cutByteRecord(const ByteFields& fields) override;
     TCustomerTable m_table;
     RowStep m_step;
 };

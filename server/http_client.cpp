@@ -30,6 +30,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int ConnectingSliceMs = 125;
 constexpr int ReceivingSliceMs = 250;
 constexpr int MaxAttempts = 3;
+constexpr long ReceiveBufferBytes = 1L << 20;
 // The resolver reports no system error number; this is the one the C
 // library's h_errno uses for an unknown host.
 constexpr long HostNotFoundNumber = 1;
@@ -117,6 +118,8 @@ struct HttpClient::Private
     // and its decoder once the headers allow streaming.
     AnswerSink* sink = nullptr;
     std::optional<BodyTextStream> stream;
+    // The sink decodes the raw bytes itself.
+    bool sinkTakesBytes = false;
     // An exception a callback caught, raised once curl has returned.
     std::exception_ptr callbackError;
     QByteArray statusLine;
@@ -139,6 +142,7 @@ struct HttpClient::Private
         responseBody = QByteArray();
         bodyBytes = 0;
         stream.reset();
+        sinkTakesBytes = false;
         callbackError = nullptr;
         statusLine.clear();
         status = 0;
@@ -286,6 +290,7 @@ struct HttpClient::Private
             p->responseBody = QByteArray();
             p->bodyBytes = 0;
             p->stream.reset();
+            p->sinkTakesBytes = false;
             p->answerBytes = 0;
         }
         if (!p->withinLimit(n))
@@ -332,7 +337,10 @@ struct HttpClient::Private
         if (!stream)
             return true;
         try {
-            sink->begin(head.chunked() ? -1 : head.contentLength());
+            const std::int64_t expected = head.chunked() ? -1 : head.contentLength();
+            sinkTakesBytes = sink->beginBytes(expected, stream->byteText());
+            if (!sinkTakesBytes)
+                sink->begin(expected);
             return true;
         } catch (...) {
             callbackError = std::current_exception();
@@ -348,7 +356,10 @@ struct HttpClient::Private
             return CURL_WRITEFUNC_ERROR;
         if (p->stream) {
             try {
-                p->stream->feed(QByteArrayView(data, qsizetype(n)), *p->sink);
+                if (p->sinkTakesBytes)
+                    p->sink->takeBytes(QByteArrayView(data, qsizetype(n)));
+                else
+                    p->stream->feed(QByteArrayView(data, qsizetype(n)), *p->sink);
             } catch (...) {
                 p->callbackError = std::current_exception();
                 return CURL_WRITEFUNC_ERROR;
@@ -581,6 +592,11 @@ QString HttpClient::post(const QString& address, const QStringList& fields, Answ
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, 0L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, d->errorBuffer);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // A large list arrives in pieces of up to this size rather than 16 KiB:
+    // a thousandth of the calls, progress events and repaints. Pieces still
+    // come as the bytes do; a slow answer arrives in small ones.
+    if (curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, ReceiveBufferBytes) != CURLE_OK)
+        curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, long(CURL_MAX_READ_SIZE));
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     // For HTTP/1.0 curl offers only "http/1.0"; servers that pick "http/1.1"
@@ -675,7 +691,7 @@ QString HttpClient::post(const QString& address, const QStringList& fields, Answ
             OnWorkEnd(TransferDirection::Receive);
 
         QString text;
-        if (d->stream)
+        if (d->stream && !d->sinkTakesBytes)
             d->stream->finish(*sink);
         else if (d->status != 204)
             // Decoded, the raw bytes are freed at once rather than held beside the text.

@@ -8,3 +8,9 @@
 // list of a million customers touches over a hundred thousand pages.
 // Blocks below a few megabytes are left alone.
 void AdviseHugePages(void* begin, std::size_t bytes);
+
+// Lets freed blocks of up to tens of megabytes (a loaded list's number
+// columns, its entries) stay in the process for the next load instead of
+// going back to the kernel and faulting in again. For programs that load
+// large lists again and again; called once at start-up.
+void KeepFreedBlocksForReuse();

@@ -5,7 +5,10 @@
 #include "text_basics.h"
 #include "vector_state.h"
 
+#include <QVarLengthArray>
+
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -183,4 +186,201 @@ void ListBuilder::finishRows()
     if (m_recordError)
         std::rethrow_exception(m_recordError);
     m_rows.finish();
+}
+
+// ---- Taking raw bytes -------------------------------------------------------
+//
+// Why cutting before decoding gives the text decoding gives:
+// - In UTF-8 the terminators "©" and "®" are the byte pairs C2 A9 and C2 AE.
+//   C2 never continues a character, so these pairs always decode to the
+//   terminators, and the terminators come from nothing else; ASCII bytes
+//   (blanks, digits, "<br>") never belong to a longer character. Records and
+//   fields are thus found in the bytes exactly where they are in the text.
+// - After a terminator, or an ASCII byte, a decoder holds nothing back. A
+//   record decoded with its own terminator therefore decodes as it does in
+//   the whole body, and a field of ASCII bytes decodes to the same bytes
+//   widened. Only the start of the body may drop a byte order mark.
+// - In a set of one byte per character every byte is one character.
+
+namespace {
+
+constexpr char Utf8Lead = '\xC2';
+constexpr char FieldEndByte = '\xA9';  // "©" in ISO-8859-1, and its second byte in UTF-8
+constexpr char RecordEndByte = '\xAE'; // "®" likewise
+
+bool IsBlankByte(char c)
+{
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+// The first byte from `from` on that is not ASCII, or `end`.
+const char* NextHighByte(const char* from, const char* end)
+{
+    constexpr std::uint64_t High = 0x8080808080808080ull;
+    for (; from + 8 <= end; from += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, from, sizeof word);
+        if (word & High)
+            break;
+    }
+    for (; from < end; ++from)
+        if (static_cast<unsigned char>(*from) >= 0x80)
+            return from;
+    return end;
+}
+
+// Where the first record terminator in `bytes` begins, searching from `from`
+// (a UTF-8 pair may have begun just before it); -1 when there is none. The
+// byte "®" ends in is sought: in UTF-8 it ends a terminator when C2 comes
+// before it, and C2 is always the start of a character.
+qsizetype FindRecordEnd(QByteArrayView bytes, qsizetype from, bool utf8)
+{
+    const char* begin = bytes.data();
+    const char* end = begin + bytes.size();
+    for (const char* p = begin + from; p < end; ++p) {
+        p = static_cast<const char*>(std::memchr(p, RecordEndByte, std::size_t(end - p)));
+        if (!p)
+            return -1;
+        if (!utf8)
+            return p - begin;
+        if (p > begin && p[-1] == Utf8Lead)
+            return p - 1 - begin;
+    }
+    return -1;
+}
+
+} // namespace
+
+QByteArrayView ListBuilder::TrimLeftBytes(QByteArrayView bytes)
+{
+    qsizetype start = 0;
+    while (start < bytes.size() && IsBlankByte(bytes[start]))
+        ++start;
+    return bytes.sliced(start);
+}
+
+QByteArrayView ListBuilder::TrimBytes(QByteArrayView bytes)
+{
+    bytes = TrimLeftBytes(bytes);
+    qsizetype end = bytes.size();
+    while (end > 0 && IsBlankByte(bytes[end - 1]))
+        --end;
+    return bytes.first(end);
+}
+
+std::int32_t ListBuilder::StrToIntBytes(QByteArrayView bytes)
+{
+    QVarLengthArray<char16_t, 32> text(bytes.size());
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        text[i] = static_cast<unsigned char>(bytes[i]);
+    return StrToInt(QStringView(text.data(), text.size()));
+}
+
+bool ListBuilder::beginBytes(std::int64_t expectedBytes, ByteText text)
+{
+    if (m_begun)
+        return false;
+    m_takingBytes = true;
+    m_byteText = text;
+    // Never more characters than bytes.
+    begin(expectedBytes);
+    return true;
+}
+
+void ListBuilder::takeBytes(QByteArrayView bytes)
+{
+    if (m_phase == Phase::Done || bytes.isEmpty())
+        return;
+    if (m_waiting.isEmpty()) {
+        const qsizetype cut = cutBytes(bytes);
+        if (m_phase != Phase::Done)
+            m_waiting = bytes.sliced(cut).toByteArray();
+        return;
+    }
+    m_waiting.append(bytes);
+    const qsizetype cut = cutBytes(m_waiting);
+    if (m_phase == Phase::Done)
+        m_waiting = QByteArray();
+    else
+        m_waiting.remove(0, cut);
+}
+
+// Cuts what the bytes complete; returns how many bytes are done with. The
+// rest waits for the next piece, with m_searched telling how much of it
+// was already searched.
+qsizetype ListBuilder::cutBytes(QByteArrayView bytes)
+{
+    const bool utf8 = m_byteText == ByteText::Utf8;
+    qsizetype done = 0;
+    if (m_phase == Phase::Count) {
+        const qsizetype end =
+            bytes.indexOf(QByteArrayView("<br>"), std::max<qsizetype>(0, m_searched - 3));
+        if (end < 0) {
+            m_searched = bytes.size();
+            return 0;
+        }
+        // Decoded with the mark, after which nothing is held back.
+        const QByteArrayView head = bytes.first(end + 4);
+        const QString text = utf8 ? m_firstDecoder.decode(head) : QString::fromLatin1(head);
+        const QStringView count = QStringView(text).chopped(4);
+        readCount(m_leadingBlanksSkipped ? TrimLeft(count) : count);
+        done = end + 4;
+        m_searched = 0;
+        if (m_phase == Phase::Records)
+            startRecords();
+    }
+    while (m_phase == Phase::Records) {
+        const QByteArrayView rest = bytes.sliced(done);
+        const qsizetype end = FindRecordEnd(rest, m_searched, utf8);
+        if (end < 0) {
+            m_searched = rest.size();
+            return done;
+        }
+        try {
+            cutRecordBytes(rest.first(end));
+        } catch (...) {
+            fail(std::current_exception());
+            return bytes.size();
+        }
+        done += end + (utf8 ? 2 : 1);
+        m_searched = 0;
+        if (++m_cutRows == m_count)
+            m_phase = Phase::Done;
+    }
+    return bytes.size();
+}
+
+void ListBuilder::cutRecordBytes(QByteArrayView record)
+{
+    if (!m_rows.makeFieldRoom(record.size()))
+        throw TilloraError(QStringLiteral("The server's list is too large to load."));
+    ByteFields fields;
+    const char* start = record.data();
+    const char* end = start + record.size();
+    if (m_byteText == ByteText::Latin1) {
+        for (const char* p = start; fields.terminators < MaxByteFields; ++fields.terminators) {
+            const auto* at = static_cast<const char*>(std::memchr(p, FieldEndByte, std::size_t(end - p)));
+            if (!at)
+                break;
+            fields.field[fields.terminators] = QByteArrayView(p, at);
+            p = at + 1;
+        }
+        cutByteRecord(fields);
+        return;
+    }
+    // UTF-8: ASCII fields between C2 A9 pairs are taken as they are; a
+    // record with any other byte in the fields used is decoded whole.
+    for (const char* p = start; fields.terminators < MaxByteFields; ++fields.terminators) {
+        const char* at = NextHighByte(p, end);
+        if (at == end)
+            break;
+        if (*at != Utf8Lead || at + 1 == end || at[1] != FieldEndByte) {
+            const QString text = m_laterDecoder.decode(QByteArrayView(start, end + 2));
+            cutRecord(QStringView(text).chopped(1)); // the terminator was decoded with it
+            return;
+        }
+        fields.field[fields.terminators] = QByteArrayView(p, at);
+        p = at + 2;
+    }
+    cutByteRecord(fields);
 }

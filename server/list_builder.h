@@ -3,6 +3,8 @@
 #include "answer_sink.h"
 #include "text_rows.h"
 
+#include <QByteArray>
+#include <QStringDecoder>
 #include <QStringView>
 
 #include <cstdint>
@@ -26,6 +28,13 @@ public:
     char16_t* room(qsizetype chars) override;
     void took(qsizetype chars) override;
 
+    // Raw bytes, cut first and decoded field by field: most records are
+    // ASCII between their terminators and are only widened; any other
+    // record is decoded whole, terminator included, which gives exactly
+    // the text decoding the whole body gives (see list_builder.cpp).
+    bool beginBytes(std::int64_t expectedBytes, ByteText text) override;
+    void takeBytes(QByteArrayView bytes) override;
+
     // A whole text at once, as if it had arrived in one piece.
     void feed(QStringView text);
 
@@ -46,11 +55,34 @@ protected:
     // the record's conversion error.
     virtual void cutRecord(QStringView record) = 0;
 
+    // The fields of a record whose bytes are one character each, as cut at
+    // its first terminators: field[k] for k < terminators. Enough for every
+    // field of either list.
+    static constexpr int MaxByteFields = 22;
+    struct ByteFields
+    {
+        QByteArrayView field[MaxByteFields];
+        int terminators = 0;
+        // The field cutRecord() would take k-th: empty after the last
+        // terminator.
+        QByteArrayView take(int k) const { return k < terminators ? field[k] : QByteArrayView(); }
+    };
+    // Cuts such a record into the next row exactly as cutRecord() cuts its
+    // text; raises the record's conversion error.
+    virtual void cutByteRecord(const ByteFields& fields) = 0;
+    // Helpers for it: blanks trimmed at both ends, and an integer field
+    // converted by StrToInt.
+    static QByteArrayView TrimBytes(QByteArrayView bytes);
+    static QByteArrayView TrimLeftBytes(QByteArrayView bytes);
+    static std::int32_t StrToIntBytes(QByteArrayView bytes);
+
     // Ends the text: raises the count's or the first failed record's
     // error, or else completes the rows.
     void finishRows();
 
 private:
+    qsizetype cutBytes(QByteArrayView bytes);
+    void cutRecordBytes(QByteArrayView record);
     void startRecords();
     void endText();
     void cutPending();
@@ -80,4 +112,12 @@ private:
     std::exception_ptr m_recordError;
     // Where the text goes once nothing more of it is needed.
     std::vector<char16_t> m_discard;
+    // Taking bytes: their set, what waits for the rest of its record, and
+    // the decoders of the body's start and of what comes later.
+    bool m_takingBytes = false;
+    ByteText m_byteText = ByteText::Utf8;
+    QByteArray m_waiting;
+    QStringDecoder m_firstDecoder{QStringConverter::Utf8, QStringDecoder::Flag::Stateless};
+    QStringDecoder m_laterDecoder{QStringConverter::Utf8, QStringDecoder::Flag::Stateless |
+                                                              QStringDecoder::Flag::ConvertInitialBom};
 };

@@ -31,6 +31,12 @@ public:
     // The body is over: what still waits is decoded as the end of the body.
     void finish(AnswerSink& sink);
 
+    // The set of one byte per character, or UTF-8, the body is in.
+    AnswerSink::ByteText byteText() const
+    {
+        return m_kind == Kind::Utf8 ? AnswerSink::ByteText::Utf8 : AnswerSink::ByteText::Latin1;
+    }
+
 private:
     enum class Kind
     {

@@ -8,10 +8,6 @@
 #include <map>
 #include <mutex>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -24,8 +20,9 @@ constexpr qsizetype FirstCapacity = 64 * 1024;
 // and a fresh buffer costs a page fault per page on its first write, which
 // on a virtual machine costs more than the whole download. So the buffers of
 // a table replaced by one of about the same size are kept, one pair per kind
-// of table, and the next table of that kind is built in them. The kernel
-// may take their pages back under memory pressure meanwhile.
+// of table, and the next table of that kind is built in them. They are not
+// offered back to the kernel meanwhile: on a virtual machine that reclaims
+// idle memory, such pages are gone within seconds and fault in again.
 struct Spare
 {
     QString chars;
@@ -37,22 +34,6 @@ std::map<int, Spare> Spares; // by fields per row
 
 // Below this a fresh buffer is cheap enough.
 constexpr std::size_t WorthKeepingBytes = std::size_t(4) << 20;
-
-// Lets the kernel take back the pages of a buffer kept for reuse, until the
-// next write to them.
-void AllowReclaim(const void* begin, std::size_t bytes)
-{
-#if defined(__linux__) && defined(MADV_FREE)
-    static const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
-    const std::uintptr_t first = (std::uintptr_t(begin) + page - 1) & ~(page - 1);
-    const std::uintptr_t last = (std::uintptr_t(begin) + bytes) & ~(page - 1);
-    if (last > first)
-        madvise(reinterpret_cast<void*>(first), last - first, MADV_FREE);
-#else
-    (void)begin;
-    (void)bytes;
-#endif
-}
 
 } // namespace
 
@@ -74,8 +55,6 @@ TextRows& TextRows::operator=(TextRows&& other) noexcept
     if (bytes < WorthKeepingBytes || chars.isDetached() == false ||
         chars.capacity() > 2 * std::max<qsizetype>(m_chars.capacity(), 1))
         return *this;
-    AllowReclaim(chars.constData(), bytes);
-    AllowReclaim(ends.data(), ends.capacity() * sizeof(std::uint32_t));
     const std::lock_guard lock(SpareMutex);
     Spare& spare = Spares[m_fieldsPerRow];
     spare.chars = std::move(chars);
@@ -140,6 +119,20 @@ bool TextRows::makeRoom(qsizetype chars)
     if (chars > MaxChars - m_size)
         return false;
     const qsizetype capacity = std::min(MaxChars, std::max(m_chars.size() * 2, m_size + chars));
+    m_chars.reserve(capacity);
+    m_chars.resize(capacity);
+    m_buffer = reinterpret_cast<char16_t*>(m_chars.data());
+    AdviseHugePages(m_buffer, std::size_t(capacity) * sizeof(char16_t));
+    return true;
+}
+
+bool TextRows::makeFieldRoom(qsizetype chars)
+{
+    if (chars <= m_chars.size() - m_cut)
+        return true;
+    if (chars > MaxChars - m_cut)
+        return false;
+    const qsizetype capacity = std::min(MaxChars, std::max(m_chars.size() * 2, m_cut + chars));
     m_chars.reserve(capacity);
     m_chars.resize(capacity);
     m_buffer = reinterpret_cast<char16_t*>(m_chars.data());

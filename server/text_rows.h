@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
@@ -75,6 +76,19 @@ public:
                          std::size_t(field.size()) * sizeof(char16_t));
             m_cut += field.size();
         }
+        m_ends.push_back(std::uint32_t(m_cut));
+    }
+    // Building from bytes that are cut before they are decoded: room for
+    // `chars` more characters of fields (false as for makeRoom()), and a
+    // field of bytes that are one character each (ASCII, ISO-8859-1).
+    bool makeFieldRoom(qsizetype chars);
+    void appendWidened(QByteArrayView field)
+    {
+        const auto* in = reinterpret_cast<const unsigned char*>(field.data());
+        char16_t* out = m_buffer + m_cut;
+        for (qsizetype i = 0; i < field.size(); ++i)
+            out[i] = in[i];
+        m_cut += field.size();
         m_ends.push_back(std::uint32_t(m_cut));
     }
     // Drops a row left incomplete, the text not cut, and unused capacity.

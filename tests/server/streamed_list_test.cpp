@@ -107,7 +107,7 @@ TEST(StreamedDecodingTest, GivesTheTextOfTheWholeBodyWhereverThePiecesAreCut)
 
 TEST(StreamedDecodingTest, BodiesWhoseSetTheyNameThemselvesAreDecodedWhole)
 {
-    for (const QByteArray contentType :
+    for (const QByteArray& contentType :
          {QByteArray("application/xml"), QByteArray("image/svg+xml; charset=utf-8"),
           QByteArray(""), QByteArray("application/octet-stream"),
           QByteArray("text/html; charset=UTF-16"), QByteArray("text/html; charset=Shift_JIS")}) {
@@ -169,15 +169,72 @@ std::string StreamedOutcome(const std::vector<QByteArray>& pieces, std::int64_t 
     return Outcome(builder);
 }
 
+// The raw bytes themselves, cut by the builder before it decodes them.
+template <typename Builder>
+std::string ByteOutcome(const std::vector<QByteArray>& pieces, std::int64_t announced,
+                        AnswerSink::ByteText set)
+{
+    Builder builder;
+    EXPECT_TRUE(builder.beginBytes(announced, set));
+    for (const QByteArray& piece : pieces)
+        builder.takeBytes(piece);
+    return Outcome(builder);
+}
+
 template <typename Builder>
 void ExpectSameOutcomeWhereverCut(const QString& text)
 {
     const std::string whole = WholeOutcome<Builder>(text);
     const QByteArray bytes = text.toUtf8();
     for (const std::vector<QByteArray>& pieces : Cuts(bytes)) {
-        // With the length announced, and without (a chunked answer).
+        // With the length announced, and without (a chunked answer); decoded
+        // first, and cut first.
         ASSERT_EQ(StreamedOutcome<Builder>(pieces, bytes.size()), whole) << pieces.size() << " pieces";
         ASSERT_EQ(StreamedOutcome<Builder>(pieces, -1), whole) << pieces.size() << " pieces";
+        ASSERT_EQ(ByteOutcome<Builder>(pieces, bytes.size(), AnswerSink::ByteText::Utf8), whole)
+            << pieces.size() << " pieces";
+        ASSERT_EQ(ByteOutcome<Builder>(pieces, -1, AnswerSink::ByteText::Utf8), whole)
+            << pieces.size() << " pieces";
+    }
+    const QByteArray latin1 = text.toLatin1();
+    if (QString::fromLatin1(latin1) == text) {
+        for (const std::vector<QByteArray>& pieces : Cuts(latin1))
+            ASSERT_EQ(ByteOutcome<Builder>(pieces, latin1.size(), AnswerSink::ByteText::Latin1), whole)
+                << pieces.size() << " Latin-1 pieces";
+    }
+}
+
+// Bodies that are not valid UTF-8 everywhere: the records they touch are
+// decoded whole, and come out as the whole body decoded.
+TEST(StreamedListTest, BrokenUtf8ComesOutAsTheWholeBodyDecoded)
+{
+    const struct
+    {
+        const char* name;
+        QByteArray body;
+    } cases[] = {
+        {"a broken sequence in a name", "1<br>7\xC2\xA9Sm\xE2\x82th\xC2\xA9" + QByteArray(19 * 2, 'x') + "\xC2\xAE"},
+        {"a lead byte before a terminator", "1<br>7\xC2\xA9\xE2\xC2\xA9" "f\xC2\xA9\xC2\xAE"},
+        {"a lone C2 inside a field", "2<br>1\xC2\xA9" "a\xC2" "b\xC2\xA9\xC2\xAE" "2\xC2\xA9\xC2\xAE"},
+        {"a byte order mark, and one later", "\xEF\xBB\xBF" "1<br>\xEF\xBB\xBF" "5\xC2\xA9\xEF\xBB\xBFx\xC2\xA9\xC2\xAE"},
+        {"a broken count", "1\xE2\x82<br>1\xC2\xA9\xC2\xAE"},
+        {"letters and signs", "1<br>9\xC2\xA9" "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x9E\xC2\xA9\xC3\xAE\xC2\xAE"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString text = DecodeResponseBody(c.body, "text/html; charset=UTF-8");
+        for (const auto& outcome : {WholeOutcome<TCustomerTable::Builder>(text)}) {
+            for (const std::vector<QByteArray>& pieces : Cuts(c.body)) {
+                ASSERT_EQ(ByteOutcome<TCustomerTable::Builder>(pieces, c.body.size(),
+                                                               AnswerSink::ByteText::Utf8),
+                          outcome)
+                    << pieces.size() << " pieces";
+            }
+        }
+        const std::string calls = WholeOutcome<TCallTable::Builder>(text);
+        for (const std::vector<QByteArray>& pieces : Cuts(c.body))
+            ASSERT_EQ(ByteOutcome<TCallTable::Builder>(pieces, -1, AnswerSink::ByteText::Utf8), calls)
+                << pieces.size() << " pieces";
     }
 }
 
