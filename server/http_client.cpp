@@ -592,9 +592,10 @@ QString HttpClient::post(const QString& address, const QStringList& fields, Answ
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, 0L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, d->errorBuffer);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    // A large list arrives in pieces of up to this size rather than 16 KiB:
-    // a thousandth of the calls, progress events and repaints. Pieces still
-    // come as the bytes do; a slow answer arrives in small ones.
+    // Reads from the network in blocks of up to this size rather than
+    // 16 KiB: far fewer system calls and rounds of the wait loop for a large
+    // answer. curl still hands the body on in pieces of at most 16 KiB, each
+    // with its progress event, as before.
     if (curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, ReceiveBufferBytes) != CURLE_OK)
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, long(CURL_MAX_READ_SIZE));
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
