@@ -14,7 +14,6 @@
 #include "list_cursor.h"
 #include "text_basics.h"
 
-using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -33,29 +32,6 @@ void CheckField(const QString& field)
     FUZZ_CHECK(field.isEmpty() || !IsBlank(field.front()));
 }
 
-// Everything a parse gives: the count or its error, then the rows or the
-// first record's error.
-QString Outcome(TCallTable::Builder& builder)
-{
-    QString out;
-    try {
-        out = QString::number(builder.count()) + u'\n';
-    } catch (const TilloraError& e) {
-        return u"count error "_s + e.message();
-    }
-    try {
-        const TCallTable table = builder.take();
-        for (std::int32_t row = 0; row < table.CallCount(); ++row)
-            out += QString::number(table.CallID(row)) + u'|' +
-                   QString::number(table.CallCustomerID(row)) + u'|' + table.CallTag1(row) + u'|' +
-                   table.CallTag2(row) + u'|' + table.CallDate(row) + u'|' + table.CallTime(row) +
-                   u'|' + table.CallText(row) + u'\n';
-    } catch (const TilloraError& e) {
-        out += u"error "_s + e.message();
-    }
-    return out;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -67,9 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     whole.feed(response);
     StreamUtf8(Bytes(data, size), streamed);
     StreamUtf8Bytes(Bytes(data, size), cutFirst);
-    const QString outcome = Outcome(whole);
-    FUZZ_CHECK(outcome == Outcome(streamed));
-    FUZZ_CHECK(outcome == Outcome(cutFirst));
+    const QString outcome = ListOutcome(whole);
+    FUZZ_CHECK(outcome == ListOutcome(streamed));
+    FUZZ_CHECK(outcome == ListOutcome(cutFirst));
 
     try {
         const TCallTable table = TCallTable::Parse(response);

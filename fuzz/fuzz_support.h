@@ -3,7 +3,9 @@
 // Shared by the fuzz targets. Builds are Release-like (NDEBUG), so checks use
 // their own macro, and every broken check ends in abort() for libFuzzer.
 
+#include "errors.h"
 #include "response_decoding.h"
+#include "table_dump.h"
 
 #include <optional>
 #include <QByteArray>
@@ -91,4 +93,23 @@ inline void StreamUtf8Bytes(const QByteArray& bytes, AnswerSink& sink)
     sink.takeBytes(QByteArrayView(bytes).first(a));
     sink.takeBytes(QByteArrayView(bytes).sliced(a, b - a));
     sink.takeBytes(QByteArrayView(bytes).sliced(b));
+}
+
+// Everything a list builder gives: the count or its error, then the whole
+// table or the first record's error.
+template <typename Builder>
+QString ListOutcome(Builder& builder)
+{
+    QString out;
+    try {
+        out = QString::number(builder.count()) + u'\n';
+    } catch (const TilloraError& e) {
+        return QStringLiteral("count error ") + e.message();
+    }
+    try {
+        out += DumpTable(builder.take());
+    } catch (const TilloraError& e) {
+        out += QStringLiteral("error ") + e.message();
+    }
+    return out;
 }
