@@ -1,6 +1,6 @@
 #include "text_rows.h"
 
-#include "huge_pages.h"
+#include "memory_tuning.h"
 
 #include <algorithm>
 #include <limits>
@@ -92,52 +92,45 @@ void TextRows::reserveText(qsizetype chars)
             m_chars = std::move(spare);
         spare = QString(); // a spare too small is released before a new buffer is taken
     }
-    if (!reused) {
+    if (!reused)
         m_chars = QString();
-        m_chars.reserve(capacity);
-        AdviseHugePages(m_chars.data(), std::size_t(capacity) * sizeof(char16_t));
-    }
-    // Written by the pieces; the rest is cut off by finish().
-    m_chars.resize(m_chars.capacity());
-    m_buffer = reinterpret_cast<char16_t*>(m_chars.data());
+    setCapacity(reused ? m_chars.capacity() : capacity);
     m_cut = m_read = m_size = 0;
+}
+
+void TextRows::setCapacity(qsizetype capacity)
+{
+    m_chars.reserve(capacity);
+    m_chars.resize(capacity); // written by the pieces; the rest is cut off by finish()
+    m_buffer = reinterpret_cast<char16_t*>(m_chars.data());
+    AdviseHugePages(m_buffer, std::size_t(capacity) * sizeof(char16_t));
+}
+
+bool TextRows::roomAfter(qsizetype used, qsizetype chars)
+{
+    if (chars <= m_chars.size() - used)
+        return true;
+    if (chars > MaxChars - used)
+        return false;
+    setCapacity(std::min(MaxChars, std::max(m_chars.size() * 2, used + chars)));
+    return true;
 }
 
 bool TextRows::makeRoom(qsizetype chars)
 {
-    if (chars <= m_chars.size() - m_size)
-        return true;
     // First reuse the room of the text already cut away.
-    if (m_read > m_cut) {
+    if (chars > m_chars.size() - m_size && m_read > m_cut) {
         std::memmove(m_buffer + m_cut, m_buffer + m_read,
                      std::size_t(m_size - m_read) * sizeof(char16_t));
         m_size -= m_read - m_cut;
         m_read = m_cut;
-        if (chars <= m_chars.size() - m_size)
-            return true;
     }
-    if (chars > MaxChars - m_size)
-        return false;
-    const qsizetype capacity = std::min(MaxChars, std::max(m_chars.size() * 2, m_size + chars));
-    m_chars.reserve(capacity);
-    m_chars.resize(capacity);
-    m_buffer = reinterpret_cast<char16_t*>(m_chars.data());
-    AdviseHugePages(m_buffer, std::size_t(capacity) * sizeof(char16_t));
-    return true;
+    return roomAfter(m_size, chars);
 }
 
 bool TextRows::makeFieldRoom(qsizetype chars)
 {
-    if (chars <= m_chars.size() - m_cut)
-        return true;
-    if (chars > MaxChars - m_cut)
-        return false;
-    const qsizetype capacity = std::min(MaxChars, std::max(m_chars.size() * 2, m_cut + chars));
-    m_chars.reserve(capacity);
-    m_chars.resize(capacity);
-    m_buffer = reinterpret_cast<char16_t*>(m_chars.data());
-    AdviseHugePages(m_buffer, std::size_t(capacity) * sizeof(char16_t));
-    return true;
+    return roomAfter(m_cut, chars);
 }
 
 void TextRows::finish()

@@ -98,6 +98,11 @@ public:
     qsizetype memoryBytes() const;
 
 private:
+    // Makes the buffer `capacity` characters long, keeping what it holds.
+    void setCapacity(qsizetype capacity);
+    // Room for `chars` more characters after the first `used` ones.
+    bool roomAfter(qsizetype used, qsizetype chars);
+
     int m_fieldsPerRow;
     QString m_chars;
     std::vector<std::uint32_t> m_ends;
