@@ -2,7 +2,7 @@
 
 #include "error_handler.h"
 #include "fonts.h"
-#include "huge_pages.h"
+#include "memory_tuning.h"
 #include "accessibility.h"
 #include "tillora/settings.h"
 

@@ -1,4 +1,4 @@
-#include "huge_pages.h"
+#include "memory_tuning.h"
 
 #include <cstdint>
 
