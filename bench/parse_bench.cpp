@@ -4,6 +4,7 @@
 
 #include "call_table.h"
 #include "customer_table.h"
+#include "answer_sink.h"
 
 #include "bench_data.h"
 #include "parse_bench.h"
@@ -12,6 +13,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 
@@ -65,10 +67,47 @@ void BM_CallParse(benchmark::State& state)
         benchmark::DoNotOptimize(TCallTable::Parse(Calls()).CallCount());
 }
 
+// The bytes of a UTF-8 answer as the network hands them over, in pieces of
+// 16 KiB, cut straight into a table.
+template <typename Builder>
+auto CutPieces(const QByteArray& bytes)
+{
+    constexpr qsizetype Piece = 16 * 1024;
+    Builder builder;
+    builder.beginBytes(bytes.size(), AnswerSink::ByteText::Utf8);
+    for (qsizetype at = 0; at < bytes.size(); at += Piece)
+        builder.takeBytes(QByteArrayView(bytes).sliced(at, std::min(Piece, bytes.size() - at)));
+    return builder.take();
+}
+
+void BM_CustomerBytes(benchmark::State& state)
+{
+    static const QByteArray bytes = Customers().toUtf8();
+    // Each table replaces the one before, whose buffers it reuses, as in
+    // the window.
+    TCustomerTable table;
+    for (auto _ : state) {
+        table = CutPieces<TCustomerTable::Builder>(bytes);
+        benchmark::DoNotOptimize(table.CustomerCount());
+    }
+}
+
+void BM_CallBytes(benchmark::State& state)
+{
+    static const QByteArray bytes = Calls().toUtf8();
+    TCallTable table;
+    for (auto _ : state) {
+        table = CutPieces<TCallTable::Builder>(bytes);
+        benchmark::DoNotOptimize(table.CallCount());
+    }
+}
+
 BENCHMARK(BM_CustomerBaseline)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CustomerParse)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CallBaseline)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CallParse)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CustomerBytes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CallBytes)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "list_builder.h"
 
+#include "byte_scanning.h"
+
 #include "errors.h"
 #include "list_cursor.h"
 #include "text_basics.h"
@@ -213,40 +215,21 @@ bool IsBlankByte(char c)
     return static_cast<unsigned char>(c) <= 32;
 }
 
-// The first byte from `from` on that is not ASCII, or `end`.
-const char* NextHighByte(const char* from, const char* end)
+// An integer field of one to nine digits is its decimal value, as StrToInt
+// reads it; anything else goes to StrToInt itself.
+bool ReadPlainDigits(QByteArrayView bytes, std::int32_t& value)
 {
-    constexpr std::uint64_t High = 0x8080808080808080ull;
-    for (; from + 8 <= end; from += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, from, sizeof word);
-        if (word & High)
-            break;
+    if (bytes.isEmpty() || bytes.size() > 9)
+        return false;
+    std::int32_t v = 0;
+    for (const char c : bytes) {
+        const unsigned digit = unsigned(static_cast<unsigned char>(c)) - '0';
+        if (digit > 9)
+            return false;
+        v = v * 10 + std::int32_t(digit);
     }
-    for (; from < end; ++from)
-        if (static_cast<unsigned char>(*from) >= 0x80)
-            return from;
-    return end;
-}
-
-// Where the first record terminator in `bytes` begins, searching from `from`
-// (a UTF-8 pair may have begun just before it); -1 when there is none. The
-// byte "®" ends in is sought: in UTF-8 it ends a terminator when C2 comes
-// before it, and C2 is always the start of a character.
-qsizetype FindRecordEnd(QByteArrayView bytes, qsizetype from, bool utf8)
-{
-    const char* begin = bytes.data();
-    const char* end = begin + bytes.size();
-    for (const char* p = begin + from; p < end; ++p) {
-        p = static_cast<const char*>(std::memchr(p, RecordEndByte, std::size_t(end - p)));
-        if (!p)
-            return -1;
-        if (!utf8)
-            return p - begin;
-        if (p > begin && p[-1] == Utf8Lead)
-            return p - 1 - begin;
-    }
-    return -1;
+    value = v;
+    return true;
 }
 
 } // namespace
@@ -270,6 +253,9 @@ QByteArrayView ListBuilder::TrimBytes(QByteArrayView bytes)
 
 std::int32_t ListBuilder::StrToIntBytes(QByteArrayView bytes)
 {
+    std::int32_t value;
+    if (ReadPlainDigits(bytes, value))
+        return value;
     QVarLengthArray<char16_t, 32> text(bytes.size());
     for (qsizetype i = 0; i < bytes.size(); ++i)
         text[i] = static_cast<unsigned char>(bytes[i]);
@@ -331,11 +317,9 @@ qsizetype ListBuilder::cutBytes(QByteArrayView bytes)
     }
     while (m_phase == Phase::Records) {
         const QByteArrayView rest = bytes.sliced(done);
-        const qsizetype end = FindRecordEnd(rest, m_searched, utf8);
-        if (end < 0) {
-            m_searched = rest.size();
+        const qsizetype end = scanRecord(rest);
+        if (end < 0)
             return done;
-        }
         try {
             cutRecordBytes(rest.first(end));
         } catch (...) {
@@ -344,43 +328,77 @@ qsizetype ListBuilder::cutBytes(QByteArrayView bytes)
         }
         done += end + (utf8 ? 2 : 1);
         m_searched = 0;
+        m_fieldEndCount = 0;
+        m_recordPlain = true;
         if (++m_cutRows == m_count)
             m_phase = Phase::Done;
     }
     return bytes.size();
 }
 
+// Scans a record from where the last piece left off: notes where its
+// fields end and whether any byte other than the terminators is outside
+// ASCII. Returns where its terminator begins, or -1 when the bytes end
+// first (a terminator's first byte at the very end waits for the second).
+qsizetype ListBuilder::scanRecord(QByteArrayView record)
+{
+    using namespace byte_scanning;
+    const char* begin = record.data();
+    const char* end = begin + record.size();
+    const char* recordEnd = nullptr;
+    const char* waitFrom = end;
+    const auto fieldEnd = [&](const char* at) {
+        if (m_fieldEndCount < MaxByteFields)
+            m_fieldEnds[m_fieldEndCount++] = at - begin;
+    };
+    if (m_byteText == ByteText::Latin1) {
+        ForEachStop(begin + m_searched, end, Stop::Terminators, [&](const char* at) -> const char* {
+            if (*at == RecordEndByte) {
+                recordEnd = at;
+                return nullptr;
+            }
+            fieldEnd(at);
+            return at + 1;
+        });
+    } else {
+        ForEachStop(begin + m_searched, end, Stop::NonAscii, [&](const char* at) -> const char* {
+            if (*at == Utf8Lead) {
+                if (at + 1 == end) {
+                    waitFrom = at;
+                    return nullptr;
+                }
+                if (at[1] == FieldEndByte) {
+                    fieldEnd(at);
+                    return at + 2;
+                }
+                if (at[1] == RecordEndByte) {
+                    recordEnd = at;
+                    return nullptr;
+                }
+            }
+            m_recordPlain = false;
+            return at + 1;
+        });
+    }
+    if (recordEnd)
+        return recordEnd - begin;
+    m_searched = waitFrom - begin;
+    return -1;
+}
+
 void ListBuilder::cutRecordBytes(QByteArrayView record)
 {
     if (!m_rows.makeFieldRoom(record.size()))
         throw TilloraError(QStringLiteral("The server's list is too large to load."));
-    ByteFields fields;
-    const char* start = record.data();
-    const char* end = start + record.size();
-    if (m_byteText == ByteText::Latin1) {
-        for (const char* p = start; fields.terminators < MaxByteFields; ++fields.terminators) {
-            const auto* at = static_cast<const char*>(std::memchr(p, FieldEndByte, std::size_t(end - p)));
-            if (!at)
-                break;
-            fields.field[fields.terminators] = QByteArrayView(p, at);
-            p = at + 1;
-        }
-        cutByteRecord(fields);
+    if (!m_recordPlain) {
+        // Only UTF-8 records other than ASCII and terminators come here:
+        // decoded whole, with their terminator, and cut as text.
+        const QString text = m_laterDecoder.decode(
+            QByteArrayView(record.data(), record.size() + 2));
+        cutRecord(QStringView(text).chopped(1));
         return;
     }
-    // UTF-8: ASCII fields between C2 A9 pairs are taken as they are; a
-    // record with any other byte in the fields used is decoded whole.
-    for (const char* p = start; fields.terminators < MaxByteFields; ++fields.terminators) {
-        const char* at = NextHighByte(p, end);
-        if (at == end)
-            break;
-        if (*at != Utf8Lead || at + 1 == end || at[1] != FieldEndByte) {
-            const QString text = m_laterDecoder.decode(QByteArrayView(start, end + 2));
-            cutRecord(QStringView(text).chopped(1)); // the terminator was decoded with it
-            return;
-        }
-        fields.field[fields.terminators] = QByteArrayView(p, at);
-        p = at + 2;
-    }
+    const ByteFields fields(record, m_fieldEnds, m_fieldEndCount,
+                            m_byteText == ByteText::Utf8 ? 2 : 1);
     cutByteRecord(fields);
 }

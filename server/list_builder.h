@@ -56,16 +56,35 @@ protected:
     virtual void cutRecord(QStringView record) = 0;
 
     // The fields of a record whose bytes are one character each, as cut at
-    // its first terminators: field[k] for k < terminators. Enough for every
-    // field of either list.
+    // its first terminators (at most MaxByteFields, enough for every field
+    // of either list).
     static constexpr int MaxByteFields = 22;
-    struct ByteFields
+    class ByteFields
     {
-        QByteArrayView field[MaxByteFields];
-        int terminators = 0;
+    public:
+        ByteFields(QByteArrayView record, const qsizetype* ends, int terminators,
+                   qsizetype terminatorBytes)
+            : m_record(record), m_ends(ends), m_terminatorBytes(terminatorBytes),
+              terminators(terminators)
+        {
+        }
         // The field cutRecord() would take k-th: empty after the last
         // terminator.
-        QByteArrayView take(int k) const { return k < terminators ? field[k] : QByteArrayView(); }
+        QByteArrayView take(int k) const
+        {
+            if (k >= terminators)
+                return {};
+            const qsizetype start = k == 0 ? 0 : m_ends[k - 1] + m_terminatorBytes;
+            return m_record.sliced(start, m_ends[k] - start);
+        }
+
+    private:
+        QByteArrayView m_record;
+        const qsizetype* m_ends; // where field k's terminator begins
+        qsizetype m_terminatorBytes;
+
+    public:
+        const int terminators;
     };
     // Cuts such a record into the next row exactly as cutRecord() cuts its
     // text; raises the record's conversion error.
@@ -82,6 +101,7 @@ protected:
 
 private:
     qsizetype cutBytes(QByteArrayView bytes);
+    qsizetype scanRecord(QByteArrayView record);
     void cutRecordBytes(QByteArrayView record);
     void startRecords();
     void endText();
@@ -117,6 +137,11 @@ private:
     bool m_takingBytes = false;
     ByteText m_byteText = ByteText::Utf8;
     QByteArray m_waiting;
+    // The record being scanned: where its first fields end, from its start,
+    // and whether it holds nothing but ASCII and terminators so far.
+    qsizetype m_fieldEnds[MaxByteFields] = {};
+    int m_fieldEndCount = 0;
+    bool m_recordPlain = true;
     QStringDecoder m_firstDecoder{QStringConverter::Utf8, QStringDecoder::Flag::Stateless};
     QStringDecoder m_laterDecoder{QStringConverter::Utf8, QStringDecoder::Flag::Stateless |
                                                               QStringDecoder::Flag::ConvertInitialBom};

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "byte_scanning.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
@@ -84,10 +86,7 @@ public:
     bool makeFieldRoom(qsizetype chars);
     void appendWidened(QByteArrayView field)
     {
-        const auto* in = reinterpret_cast<const unsigned char*>(field.data());
-        char16_t* out = m_buffer + m_cut;
-        for (qsizetype i = 0; i < field.size(); ++i)
-            out[i] = in[i];
+        byte_scanning::Widen(field.data(), std::size_t(field.size()), m_buffer + m_cut);
         m_cut += field.size();
         m_ends.push_back(std::uint32_t(m_cut));
     }
