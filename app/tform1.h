@@ -1,7 +1,6 @@
 #pragma once
 
 #include "call_table.h"
-#include "calls_by_customer.h"
 #include "customer_table.h"
 #include "http_client.h"
 
@@ -166,9 +165,6 @@ private:
     void LayoutDetailArea();
     void CommonLoad(bool cdFilter, std::uint8_t image);
 
-    // The call table's rows of each customer, in table order; rebuilt with
-    // every call-log load so that selecting a customer scans no other calls.
-    CallsByCustomer m_callsByCustomer;
     ServerSettings m_server;
     bool m_shown = false;
     bool m_idleWanted = false;

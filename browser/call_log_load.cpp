@@ -13,6 +13,5 @@ void TForm1::LoadCalls()
     TCallTable::Builder builder;
     IdHTTP1.Post(Endpoints::Address(m_server.baseAddress, Endpoints::CallList), {}, builder);
     Calls = builder.take();
-    m_callsByCustomer.rebuild(Calls);
     Form5->close();
 }

@@ -33,7 +33,7 @@ void TForm1::CallList()
 
     {
         const QSignalBlocker block(TabControl1);
-        for (const std::int32_t call : m_callsByCustomer.rows(customerId)) {
+        for (const std::int32_t call : Calls.RowsOfCustomer(customerId)) {
             if (call >= Calls.CallCount())
                 continue;
             Image1->show();

@@ -33,6 +33,8 @@ public:
     {
         return m_callCustomerId[std::size_t(row)];
     }
+    // The rows of one customer's calls, in table order.
+    std::vector<std::int32_t> RowsOfCustomer(std::int32_t customerId) const;
     QString CallTag1(std::int32_t row) const { return m_text.at(row, CallTag1Column); }
     QString CallTag2(std::int32_t row) const { return m_text.at(row, CallTag2Column); }
     QString CallDate(std::int32_t row) const { return m_text.at(row, CallDateColumn); }

@@ -7,6 +7,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 using namespace Qt::StringLiterals;
@@ -88,6 +91,24 @@ TEST(CallTableTest, AFailedParseLeavesTheLoadedTableWhole)
     ASSERT_EQ(loaded.CallCount(), 1);
     EXPECT_EQ(loaded.CallID(0), 5);
     EXPECT_EQ(loaded.CallCustomerID(0), 6);
+}
+
+TEST(CallTableTest, RowsOfCustomerFindsEveryCallInTableOrder)
+{
+    // 41 calls: customer 7 at the edges of the scan's blocks of sixteen and
+    // in the tail after the last whole block; customer 8 only in the tail.
+    const std::vector<int> customer7 = {0, 15, 16, 31, 32, 40};
+    QString response = u"41<br>"_s;
+    for (int row = 0; row < 41; ++row) {
+        const bool seven = std::find(customer7.begin(), customer7.end(), row) != customer7.end();
+        const int customer = seven ? 7 : row == 33 ? 8 : 1000 + row;
+        response += Call(QString::number(row), QString::number(customer));
+    }
+    const TCallTable table = TCallTable::Parse(response);
+    EXPECT_EQ(table.RowsOfCustomer(7), std::vector<std::int32_t>({0, 15, 16, 31, 32, 40}));
+    EXPECT_EQ(table.RowsOfCustomer(8), std::vector<std::int32_t>({33}));
+    EXPECT_TRUE(table.RowsOfCustomer(9).empty());
+    EXPECT_TRUE(TCallTable().RowsOfCustomer(7).empty());
 }
 
 } // namespace
