@@ -15,6 +15,9 @@
 namespace {
 
 constexpr QStringView CountEnd = u"<br>";
+// The least of a piece added at once to the bytes that wait for the rest of
+// their record.
+constexpr qsizetype WaitingStep = 1024;
 // Rows reserved at first when the text's length is not known.
 constexpr qsizetype UnknownLengthRows = 4096;
 
@@ -277,18 +280,36 @@ void ListBuilder::takeBytes(QByteArrayView bytes)
 {
     if (m_phase == Phase::Done || bytes.isEmpty())
         return;
-    if (m_waiting.isEmpty()) {
-        const qsizetype cut = cutBytes(bytes);
-        if (m_phase != Phase::Done)
-            m_waiting = bytes.sliced(cut).toByteArray();
-        return;
+    qsizetype taken = 0;
+    // What waits from the pieces before is completed from the front of this
+    // one, a step at a time, until what is left to cut begins in this piece:
+    // the rest is cut where it lies instead of being copied behind it. The
+    // steps grow with what waits, so a record of any length costs linear
+    // time.
+    while (!m_waiting.isEmpty() && taken < bytes.size()) {
+        const qsizetype step = std::min(bytes.size() - taken,
+                                        std::max<qsizetype>(m_waiting.size(), WaitingStep));
+        m_waiting.append(bytes.sliced(taken, step));
+        taken += step;
+        const qsizetype cut = cutBytes(m_waiting);
+        if (m_phase == Phase::Done) {
+            m_waiting = QByteArray();
+            return;
+        }
+        const qsizetype left = m_waiting.size() - cut;
+        if (left <= step) {
+            taken -= left;
+            m_waiting.resize(0);
+        } else {
+            m_waiting.remove(0, cut);
+        }
     }
-    m_waiting.append(bytes);
-    const qsizetype cut = cutBytes(m_waiting);
-    if (m_phase == Phase::Done)
-        m_waiting = QByteArray();
-    else
-        m_waiting.remove(0, cut);
+    if (taken == bytes.size())
+        return;
+    const QByteArrayView rest = bytes.sliced(taken);
+    const qsizetype cut = cutBytes(rest);
+    if (m_phase != Phase::Done)
+        m_waiting.append(rest.sliced(cut));
 }
 
 // Cuts what the bytes complete; returns how many bytes are done with. The

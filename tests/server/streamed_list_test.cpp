@@ -294,6 +294,39 @@ TEST(StreamedListTest, CallListsComeOutAsFromTheWholeText)
     }
 }
 
+// Records longer than the pieces they arrive in, and than the steps in which
+// a waiting record is completed: every piece size from one byte up.
+TEST(StreamedListTest, LongRecordsComeOutAsFromTheWholeTextInPiecesOfAnySize)
+{
+    const QString longText = QString(3000, u'a') + u"\u00e9 \u20ac"_s + QString(2500, u'b');
+    const QString calls = u"3<br>"_s + ListRecord(Call(u"1"_s, u"7"_s, u"short"_s)) +
+                          ListRecord(Call(u"2"_s, u"7"_s, longText)) +
+                          ListRecord(Call(u"3"_s, u"8"_s, QString(5000, u'c')));
+    const QString customers = u"2<br>"_s + ListRecord(Customer(u"1"_s, QString(4000, u'L'))) +
+                              ListRecord(Customer(u"2"_s, u"Jones"_s));
+    const auto piecesOf = [](const QByteArray& bytes, qsizetype size) {
+        std::vector<QByteArray> pieces;
+        for (qsizetype at = 0; at < bytes.size(); at += size)
+            pieces.push_back(bytes.sliced(at, std::min(size, bytes.size() - at)));
+        return pieces;
+    };
+    const std::string wholeCalls = WholeOutcome<TCallTable::Builder>(calls);
+    const std::string wholeCustomers = WholeOutcome<TCustomerTable::Builder>(customers);
+    ASSERT_NE(wholeCalls.find(longText.toStdString()), std::string::npos);
+    for (const qsizetype size : {1, 2, 3, 15, 16, 17, 100, 1023, 1024, 1025, 4096, 100000}) {
+        SCOPED_TRACE(size);
+        EXPECT_EQ(ByteOutcome<TCallTable::Builder>(piecesOf(calls.toUtf8(), size), -1,
+                                                   AnswerSink::ByteText::Utf8),
+                  wholeCalls);
+        EXPECT_EQ(ByteOutcome<TCustomerTable::Builder>(piecesOf(customers.toUtf8(), size), -1,
+                                                       AnswerSink::ByteText::Utf8),
+                  wholeCustomers);
+        EXPECT_EQ(ByteOutcome<TCustomerTable::Builder>(piecesOf(customers.toLatin1(), size), -1,
+                                                       AnswerSink::ByteText::Latin1),
+                  wholeCustomers);
+    }
+}
+
 TEST(StreamedListTest, ATableReplacedByOneOfItsSizeLendsItsBuffersToTheNext)
 {
     // Large enough for the buffers to be kept when the table is replaced.
