@@ -52,7 +52,7 @@ void TCallTable::Builder::cutByteRecord(const ByteFields& fields)
     m_table.m_callId.push_back(id);
     m_table.m_callCustomerId.push_back(customerId);
     for (int field = 0; field < TextColumnCount; ++field)
-        m_table.m_text.appendWidened(TrimLeftBytes(fields.take(2 + field)));
+        m_table.m_text.appendWidened(TrimLeftBytes(fields.take(2 + field)), fields.readableEnd());
 }
 
 TCallTable TCallTable::Builder::take()

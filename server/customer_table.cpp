@@ -74,7 +74,7 @@ void TCustomerTable::Builder::cutByteRecord(const ByteFields& fields)
     const std::int32_t act = StrToIntBytes(TrimBytes(fields.take(CustomerFieldCount - 1)));
     m_table.m_id.push_back(id);
     for (int field = 1; field < CustomerFieldCount - 1; ++field)
-        m_table.m_text.appendWidened(fields.take(field));
+        m_table.m_text.appendWidened(fields.take(field), fields.readableEnd());
     m_table.m_act.push_back(act);
     if (m_step)
         m_step(m_table, m_table.CustomerCount() - 1);

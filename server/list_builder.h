@@ -77,6 +77,9 @@ protected:
             const qsizetype start = k == 0 ? 0 : m_ends[k - 1] + m_terminatorBytes;
             return m_record.sliced(start, m_ends[k] - start);
         }
+        // How far the record's bytes may be read: to the end of its
+        // terminator.
+        const char* readableEnd() const { return m_record.data() + m_record.size() + m_terminatorBytes; }
 
     private:
         QByteArrayView m_record;

@@ -15,6 +15,8 @@ namespace {
 constexpr qsizetype MaxChars = qsizetype(std::numeric_limits<std::uint32_t>::max());
 // The first buffer of a text of unknown length.
 constexpr qsizetype FirstCapacity = 64 * 1024;
+// Room a widened field may write beyond its end (see appendWidened()).
+constexpr qsizetype WidenSlack = 16;
 
 // A list is loaded again and again (every view and letter tab reloads it),
 // and a fresh buffer costs a page fault per page on its first write, which
@@ -82,7 +84,8 @@ void TextRows::reserveRows(qsizetype rows)
 
 void TextRows::reserveText(qsizetype chars)
 {
-    const qsizetype capacity = std::clamp<qsizetype>(chars < 0 ? FirstCapacity : chars, 1, MaxChars);
+    const qsizetype capacity =
+        std::clamp<qsizetype>(chars < 0 ? FirstCapacity : chars + WidenSlack, 1, MaxChars);
     bool reused = false;
     {
         const std::lock_guard lock(SpareMutex);
@@ -130,7 +133,7 @@ bool TextRows::makeRoom(qsizetype chars)
 
 bool TextRows::makeFieldRoom(qsizetype chars)
 {
-    return roomAfter(m_cut, chars);
+    return roomAfter(m_cut, chars + WidenSlack);
 }
 
 void TextRows::finish()

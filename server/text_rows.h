@@ -82,11 +82,13 @@ public:
     }
     // Building from bytes that are cut before they are decoded: room for
     // `chars` more characters of fields (false as for makeRoom()), and a
-    // field of bytes that are one character each (ASCII, ISO-8859-1).
+    // field of bytes that are one character each (ASCII, ISO-8859-1), which
+    // may be read on up to `readableEnd`.
     bool makeFieldRoom(qsizetype chars);
-    void appendWidened(QByteArrayView field)
+    void appendWidened(QByteArrayView field, const char* readableEnd)
     {
-        byte_scanning::Widen(field.data(), std::size_t(field.size()), m_buffer + m_cut);
+        byte_scanning::WidenField(field.data(), std::size_t(field.size()), readableEnd,
+                                  m_buffer + m_cut);
         m_cut += field.size();
         m_ends.push_back(std::uint32_t(m_cut));
     }
