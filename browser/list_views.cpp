@@ -3,6 +3,7 @@
 
 #include "tform1.h"
 
+#include "background_sink.h"
 #include "customer_list_model.h"
 #include "endpoints.h"
 #include "list_filter.h"
@@ -53,10 +54,12 @@ void TForm1::CommonLoad(bool cdFilter, std::uint8_t image)
         m_server.baseAddress, active ? Endpoints::ActiveList : Endpoints::DormantList);
 
     Form5->ShowTask(caption);
-    // The list is cut into a new table while it arrives; the current table
-    // stays as it is until the new one is complete.
+    // The list is cut into a new table while it arrives, on a second thread;
+    // the current table stays as it is until the new one is complete.
     TCustomerTable::Builder builder;
-    IdHTTP1.Post(address, {}, builder);
+    BackgroundSink cutting(builder);
+    IdHTTP1.Post(address, {}, cutting);
+    cutting.finish();
 
     ListModel->clear();
     const std::int32_t count = builder.count();
