@@ -2,6 +2,7 @@
 // when the whole answer is decoded and cut at once: the same text, the same
 // table, the same error, wherever the pieces happen to be cut.
 
+#include "background_sink.h"
 #include "call_table.h"
 #include "customer_table.h"
 #include "errors.h"
@@ -16,6 +17,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -324,6 +326,34 @@ TEST(StreamedListTest, LongRecordsComeOutAsFromTheWholeTextInPiecesOfAnySize)
         EXPECT_EQ(ByteOutcome<TCustomerTable::Builder>(piecesOf(customers.toLatin1(), size), -1,
                                                        AnswerSink::ByteText::Latin1),
                   wholeCustomers);
+    }
+}
+
+// Cut on a second thread while the pieces keep coming: the same table, and
+// the same error, as from the whole text.
+TEST(StreamedListTest, ListsCutOnASecondThreadComeOutAsFromTheWholeText)
+{
+    QString good = u"3000<br>"_s;
+    for (int row = 0; row < 3000; ++row)
+        good += ListRecord(Customer(QString::number(row), row % 7 ? u"Jones"_s : u"S\u00e9n"_s));
+    const QString bad = u"2<br>"_s + ListRecord(Customer(u"1"_s, u"A"_s)) +
+                        ListRecord(Customer(u"x2"_s, u"B"_s));
+    for (const QString& text : {good, bad}) {
+        const QByteArray bytes = text.toUtf8();
+        for (const qsizetype piece : {qsizetype(7), qsizetype(16 * 1024)}) {
+            SCOPED_TRACE(piece);
+            TCustomerTable::Builder builder;
+            std::string outcome;
+            {
+                BackgroundSink sink(builder);
+                ASSERT_TRUE(sink.beginBytes(bytes.size(), AnswerSink::ByteText::Utf8));
+                for (qsizetype at = 0; at < bytes.size(); at += piece)
+                    sink.takeBytes(QByteArrayView(bytes).sliced(at, std::min(piece, bytes.size() - at)));
+                sink.finish();
+                outcome = Outcome(builder);
+            }
+            EXPECT_EQ(outcome, WholeOutcome<TCustomerTable::Builder>(text));
+        }
     }
 }
 
