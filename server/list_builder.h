@@ -69,11 +69,12 @@ protected:
         {
         }
         // The field cutRecord() would take k-th: empty after the last
-        // terminator.
+        // terminator (and then at the record's end, so that it too lies
+        // before readableEnd()).
         QByteArrayView take(int k) const
         {
             if (k >= terminators)
-                return {};
+                return m_record.sliced(m_record.size());
             const qsizetype start = k == 0 ? 0 : m_ends[k - 1] + m_terminatorBytes;
             return m_record.sliced(start, m_ends[k] - start);
         }

@@ -288,6 +288,11 @@ TEST(StreamedListTest, CallListsComeOutAsFromTheWholeText)
         {"a negative count", u"-1<br>"_s + two},
         {"fewer records than announced", u"5<br>"_s + two},
         {"a bad customer number", u"1<br>"_s + ListRecord(Call(u"1"_s, u"seven"_s, u"x"_s))},
+        // Its last field has no terminator: taken as empty, as are the
+        // fields of the rest, which is cut as the next record.
+        {"a record terminator inside the text",
+         u"2<br>"_s + ListRecord(Call(u"1"_s, u"2"_s, u"A \u00ae B"_s))},
+        {"a record with fewer fields than a call", u"1<br>1\u00a92\u00a9Incoming\u00ae"_s},
         {"only blanks", u"  \r\n "_s},
     };
     for (const auto& c : cases) {
