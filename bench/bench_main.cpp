@@ -58,6 +58,8 @@ int main(int argc, char** argv)
     GeneratedCustomerList();
     GeneratedCallList();
 
+    const std::string tableMemory = TableMemoryRatios();
+
     benchmark::Initialize(&argc, argv);
     RecordingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -87,7 +89,7 @@ int main(int argc, char** argv)
         if (reporter.counters.count(counter))
             std::cout << "ratio " << name << " " << reporter.counters[counter] << "\n";
 
-    PrintTableMemoryRatios();
+    std::cout << tableMemory;
     EndWindowBench();
     return 0;
 }
