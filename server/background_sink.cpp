@@ -35,25 +35,25 @@ void BackgroundSink::takeBytes(QByteArrayView bytes)
 
 void BackgroundSink::finish()
 {
-    if (!m_worker.joinable())
-        return;
-    {
-        const std::lock_guard lock(m_mutex);
-        m_ended = true;
-    }
-    m_changed.notify_all();
-    m_worker.join();
+    endWorker(m_ended);
     if (m_error)
         std::rethrow_exception(m_error);
 }
 
 void BackgroundSink::stop()
 {
+    endWorker(m_stopping);
+}
+
+// Raises `flag` (m_ended: hand on what is pending first; m_stopping: drop
+// it) and waits for the worker to end.
+void BackgroundSink::endWorker(bool& flag)
+{
     if (!m_worker.joinable())
         return;
     {
         const std::lock_guard lock(m_mutex);
-        m_stopping = true;
+        flag = true;
     }
     m_changed.notify_all();
     m_worker.join();

@@ -43,6 +43,7 @@ public:
 private:
     void run();
     void stop();
+    void endWorker(bool& flag);
 
     AnswerSink& m_target;
     std::mutex m_mutex;
