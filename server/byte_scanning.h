@@ -5,8 +5,6 @@
 // widening one-byte characters to UTF-16.
 
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -64,8 +64,8 @@ protected:
     public:
         ByteFields(QByteArrayView record, const qsizetype* ends, int terminators,
                    qsizetype terminatorBytes)
-            : m_record(record), m_ends(ends), m_terminatorBytes(terminatorBytes),
-              terminators(terminators)
+            : m_record(record), m_ends(ends), m_terminators(terminators),
+              m_terminatorBytes(terminatorBytes)
         {
         }
         // The field cutRecord() would take k-th: empty after the last
@@ -73,7 +73,7 @@ protected:
         // before readableEnd()).
         QByteArrayView take(int k) const
         {
-            if (k >= terminators)
+            if (k >= m_terminators)
                 return m_record.sliced(m_record.size());
             const qsizetype start = k == 0 ? 0 : m_ends[k - 1] + m_terminatorBytes;
             return m_record.sliced(start, m_ends[k] - start);
@@ -85,10 +85,8 @@ protected:
     private:
         QByteArrayView m_record;
         const qsizetype* m_ends; // where field k's terminator begins
+        int m_terminators;
         qsizetype m_terminatorBytes;
-
-    public:
-        const int terminators;
     };
     // Cuts such a record into the next row exactly as cutRecord() cuts its
     // text; raises the record's conversion error.
