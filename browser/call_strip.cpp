@@ -34,8 +34,6 @@ void TForm1::CallList()
     {
         const QSignalBlocker block(TabControl1);
         for (const std::int32_t call : Calls.RowsOfCustomer(customerId)) {
-            if (call >= Calls.CallCount())
-                continue;
             Image1->show();
             const QString date = FormatDate(Calls.CallDate(call));
             TabControl1->addTab(date);

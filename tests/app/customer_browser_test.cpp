@@ -176,6 +176,48 @@ TEST(CallStripTest, OneTabPerCallLastShown)
     EXPECT_EQ(form.Label27->text(), AcceleratorRichText(u"Second"_s));
 }
 
+// Through real input: a click on a customer, then the arrow keys, each show
+// exactly that customer's calls, in the call log's order, wherever they lie
+// in it.
+TEST(CallStripTest, ClicksAndArrowKeysShowEachCustomersCalls)
+{
+    std::vector<QStringList> calls;
+    for (int call = 1; call <= 40; ++call) {
+        const QString customer = call == 3 || call == 17 || call == 40 ? u"8"_s : u"7"_s;
+        calls.push_back({QString::number(call), customer, u"Incoming"_s, u"Anna"_s,
+                         u"2026-03-%1"_s.arg(call % 28 + 1, 2, 10, QChar(u'0')), u"09:05:00"_s,
+                         u"Call %1"_s.arg(call)});
+    }
+    BrowserFixture b({{u"7"_s, u"Lee"_s, u"Ann"_s}, {u"8"_s, u"Moe"_s, u"Bo"_s},
+                      {u"9"_s, u"Nye"_s, u"Cy"_s}},
+                     calls);
+    TForm1& form = b.form();
+    QTreeView* list = form.ListView1;
+    const auto strip = [&] {
+        QStringList texts;
+        for (const QString& text : form.StripTexts)
+            texts << text;
+        return texts;
+    };
+
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualRect(form.ListModel->index(1, 0)).center());
+    EXPECT_EQ(strip(), (QStringList{u"Call 3"_s, u"Call 17"_s, u"Call 40"_s}));
+    EXPECT_EQ(form.TabControl1->count(), 3);
+    EXPECT_EQ(form.Label27->text(), AcceleratorRichText(u"Call 40"_s));
+
+    QTest::keyClick(list, Qt::Key_Down); // Nye: no calls
+    EXPECT_TRUE(strip().isEmpty());
+    EXPECT_EQ(form.TabControl1->count(), 0);
+    EXPECT_FALSE(form.Image1->isVisible());
+
+    QTest::keyClick(list, Qt::Key_Up);
+    QTest::keyClick(list, Qt::Key_Up); // Lee: every other call
+    EXPECT_EQ(strip().size(), 37);
+    EXPECT_EQ(strip().first(), u"Call 1");
+    EXPECT_EQ(strip().last(), u"Call 39");
+}
+
 TEST(LabelTextTest, AmpersandMarksAnAcceleratorInCallLabels)
 {
     const QString open = u"<span style=\"white-space: pre-wrap\">"_s;
