@@ -235,6 +235,22 @@ bool ReadPlainDigits(QByteArrayView bytes, std::int32_t& value)
     return true;
 }
 
+// The first UTF-8 record terminator (C2 A9 is a field's, C2 AE a record's)
+// of the record at `begin`, searching from `from`; nullptr when there is
+// none. The pair may have begun just before `from`. C2 always begins a
+// character, so C2 AE is always "®".
+const char* FindUtf8RecordEnd(const char* begin, const char* from, const char* end)
+{
+    for (const char* p = from; p < end; ++p) {
+        p = static_cast<const char*>(std::memchr(p, RecordEndByte, std::size_t(end - p)));
+        if (!p)
+            return nullptr;
+        if (p > begin && p[-1] == Utf8Lead)
+            return p - 1;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 QByteArrayView ListBuilder::TrimLeftBytes(QByteArrayView bytes)
@@ -382,24 +398,32 @@ qsizetype ListBuilder::scanRecord(QByteArrayView record)
             return at + 1;
         });
     } else {
-        ForEachStop(begin + m_searched, end, Stop::NonAscii, [&](const char* at) -> const char* {
-            if (*at == Utf8Lead) {
-                if (at + 1 == end) {
-                    waitFrom = at;
-                    return nullptr;
+        const char* from = begin + m_searched;
+        if (m_recordPlain) {
+            const char* stop = ForEachStop(from, end, Stop::NonAscii, [&](const char* at) -> const char* {
+                if (*at == Utf8Lead) {
+                    if (at + 1 == end) {
+                        waitFrom = at;
+                        return nullptr;
+                    }
+                    if (at[1] == FieldEndByte) {
+                        fieldEnd(at);
+                        return at + 2;
+                    }
+                    if (at[1] == RecordEndByte) {
+                        recordEnd = at;
+                        return nullptr;
+                    }
                 }
-                if (at[1] == FieldEndByte) {
-                    fieldEnd(at);
-                    return at + 2;
-                }
-                if (at[1] == RecordEndByte) {
-                    recordEnd = at;
-                    return nullptr;
-                }
-            }
-            m_recordPlain = false;
-            return at + 1;
-        });
+                m_recordPlain = false;
+                return nullptr;
+            });
+            from = recordEnd || m_recordPlain ? nullptr : stop + 1;
+        }
+        // A record that is to be decoded whole needs only its end, which a
+        // byte search finds faster than a stop at every byte outside ASCII.
+        if (from)
+            recordEnd = FindUtf8RecordEnd(begin, from, end);
     }
     if (recordEnd)
         return recordEnd - begin;
