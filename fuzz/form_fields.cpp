@@ -1,6 +1,7 @@
 // The reference server's form body parser on arbitrary bytes.
 //
-// A body without "%" that Qt reads as UTF-8 must parse. After a successful
+// A body of at most 64 fields without "%" that Qt reads as UTF-8 must parse;
+// a body of more fields must not. After a successful
 // parse: one field per "&"-separated piece, every name and value UTF-8 by
 // both the server's check and Qt's, and the fields, encoded again by the
 // client's form encoder, parse back to the same fields. A failure is a
@@ -33,6 +34,7 @@ void CheckParsed(std::string_view body, const FormFields& form)
         return;
     }
     FUZZ_CHECK(fields.size() == std::size_t(std::count(body.begin(), body.end(), '&')) + 1);
+    FUZZ_CHECK(fields.size() <= refserver::MaxFields);
 
     QByteArray again;
     for (std::size_t n = 0; n < fields.size(); ++n) {
@@ -57,7 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         CheckParsed(body, FormFields::Parse(body));
     } catch (const refserver::BadRequest& e) {
-        FUZZ_CHECK(body.find('%') != std::string_view::npos || !QtReadsAsUtf8(body));
+        FUZZ_CHECK(body.find('%') != std::string_view::npos || !QtReadsAsUtf8(body) ||
+                   std::size_t(std::count(body.begin(), body.end(), '&')) >=
+                       refserver::MaxFields);
         FUZZ_CHECK(*e.what() != '\0');
     } catch (...) {
         AbortOnForeignException();

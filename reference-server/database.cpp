@@ -23,7 +23,8 @@ Database::Database(const std::string& path)
     }
     sqlite3_busy_timeout(m_db, 10'000);
     exec("PRAGMA journal_mode=WAL");
-    exec("PRAGMA synchronous=NORMAL");
+    // A commit the client was told about must survive a power loss.
+    exec("PRAGMA synchronous=FULL");
     exec("PRAGMA foreign_keys=ON");
 }
 

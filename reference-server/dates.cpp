@@ -100,8 +100,8 @@ std::string FormDateProblem(const std::string& text)
 {
     Problem problem;
     Read(text, problem);
-    return problem == Problem::YearNotFourDigits ? "whose year is not four digits"
-                                                 : "which is not a date of the form month/day/year";
+    return problem == Problem::YearNotFourDigits ? "holds a date whose year is not four digits"
+                                                 : "is not a date of the form month/day/year";
 }
 
 std::string TodayText()

@@ -1,5 +1,6 @@
 #include "form_fields.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <unordered_set>
 
@@ -59,6 +60,19 @@ std::optional<unsigned> FirstControl(std::string_view text)
     return std::nullopt;
 }
 
+// How a refusal names a field: a plain name as it is, anything else (which
+// could be markup or a script) not at all, since answers never carry
+// submitted text.
+std::string FieldSubject(std::string_view name)
+{
+    const bool plain = !name.empty() && name.size() <= 32 &&
+                       std::all_of(name.begin(), name.end(), [](char c) {
+                           return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                  (c >= '0' && c <= '9') || c == '_';
+                       });
+    return plain ? "The field \"" + std::string(name) + "\"" : std::string("A field");
+}
+
 std::string ControlRefusal(std::string_view subject, unsigned control)
 {
     char code[16];
@@ -113,6 +127,11 @@ FormFields FormFields::Parse(std::string_view body)
     FormFields form;
     if (body.empty())
         return form;
+    // Counted before anything is decoded, so that a body of separators
+    // cannot make thousands of empty fields.
+    if (std::size_t(std::count(body.begin(), body.end(), '&')) >= MaxFields)
+        throw BadRequest("The form body has more than " + std::to_string(MaxFields) + " fields.");
+    form.m_fields.reserve(std::size_t(std::count(body.begin(), body.end(), '&')) + 1);
     std::size_t start = 0;
     for (;;) {
         const std::size_t amp = body.find('&', start);
@@ -153,9 +172,9 @@ void FormFields::requireWellFormed() const
         if (const auto c = FirstControl(name))
             throw BadRequest(ControlRefusal("A field name", *c));
         if (const auto c = FirstControl(value))
-            throw BadRequest(ControlRefusal("The field \"" + name + "\"", *c));
+            throw BadRequest(ControlRefusal(FieldSubject(name), *c));
         if (!seen.insert(name).second)
-            throw BadRequest("The field \"" + name + "\" appears more than once.");
+            throw BadRequest(FieldSubject(name) + " appears more than once.");
     }
 }
 

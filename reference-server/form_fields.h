@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -14,6 +15,9 @@ class BadRequest : public std::runtime_error
 public:
     using std::runtime_error::runtime_error;
 };
+
+// The most fields a form body may hold; the client sends at most 21.
+inline constexpr std::size_t MaxFields = 64;
 
 // A decoded form body, in the order the fields were sent.
 class FormFields

@@ -1,14 +1,17 @@
-// tillora-server: the vendor's server scripts on SQLite. See README.md.
+// tillora-server: the vendor's server scripts on SQLite, on a loopback
+// address behind the nginx front. See README.md.
 
 #include "dates.h"
 #include "demo_data.h"
 #include "options.h"
 #include "scripts.h"
 #include "store.h"
-#include "tls.h"
+#include "credentials.h"
 
 #include <cstdio>
 #include <exception>
+
+#include <sys/stat.h>
 
 int main(int argc, char** argv)
 {
@@ -25,15 +28,19 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    // Checked before anything else, so that a bad pair fails at once.
-    std::shared_ptr<const TlsContext> tls;
-    if (options.tlsCertificate) {
-        auto loaded = TlsContext::Load(*options.tlsCertificate, *options.tlsKey);
+    // The database, its journal and anything else made here are the
+    // server's alone, whoever starts it.
+    umask(077);
+
+    // Checked before anything else, so that a bad file fails at once.
+    std::shared_ptr<const Credentials> credentials;
+    if (options.usersFile) {
+        auto loaded = Credentials::Load(*options.usersFile);
         if (const auto* error = std::get_if<std::string>(&loaded)) {
             std::fprintf(stderr, "tillora-server: %s\n", error->c_str());
             return 1;
         }
-        tls = std::get<std::shared_ptr<const TlsContext>>(std::move(loaded));
+        credentials = std::make_shared<const Credentials>(std::get<Credentials>(std::move(loaded)));
     }
 
     try {
@@ -55,10 +62,8 @@ int main(int argc, char** argv)
         }
 
         ServerConfig config;
-        config.user = options.user;
-        config.password = options.password;
+        config.credentials = credentials;
         config.latin1 = options.latin1;
-        config.tls = tls;
         ReferenceServer server(store, config);
         if (!server.bind(options.host, options.port)) {
             std::fprintf(stderr,
@@ -67,9 +72,10 @@ int main(int argc, char** argv)
                          options.host.c_str(), options.port);
             return 1;
         }
-        std::fprintf(stderr, "tillora-server: serving %s on %s://%s:%d/\n",
-                     options.database.c_str(), tls ? "https" : "http", options.host.c_str(),
-                     server.port());
+        const bool ipv6 = options.host.find(':') != std::string::npos;
+        std::fprintf(stderr, "tillora-server: serving %s on http://%s%s%s:%d/\n",
+                     options.database.c_str(), ipv6 ? "[" : "", options.host.c_str(),
+                     ipv6 ? "]" : "", server.port());
         server.run();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tillora-server: %s\n", e.what());

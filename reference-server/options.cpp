@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string_view>
 
@@ -8,16 +9,19 @@ namespace refserver {
 const char UsageText[] =
     "usage: tillora-server [options]\n"
     "\n"
-    "Serves the Tillora server scripts from an SQLite database.\n"
+    "Serves the Tillora server scripts from an SQLite database, on loopback\n"
+    "only: other machines reach it through the nginx front (scripts/stack, or\n"
+    "the packaged site /etc/nginx/sites-available/tillora).\n"
     "\n"
-    "  --listen ADDR:PORT     address to listen on (default 127.0.0.1:8080)\n"
+    "  --listen ADDR:PORT     loopback address to listen on (default 127.0.0.1:8080)\n"
     "  --db FILE              database file (default tillora.sqlite)\n"
     "  --demo                 fill an empty database with demo data\n"
     "  --generate N,M         fill an empty database with N synthetic customers and M calls\n"
-    "  --auth USER:PASSWORD   require Basic authentication on every script\n"
+    "  --users FILE           require Basic authentication on every script, for\n"
+    "                         the users of FILE (lines user:hash, hashes made\n"
+    "                         with: openssl passwd -6)\n"
     "  --latin1               answer in ISO-8859-1 without a charset parameter\n"
-    "  --tls-cert FILE        serve HTTPS with this PEM certificate (chain), with --tls-key\n"
-    "  --tls-key FILE         the certificate's PEM private key, without a passphrase\n"
+
     "  --help                 show this text\n";
 
 namespace {
@@ -29,6 +33,25 @@ bool ParseNumber(std::string_view text, long& value)
 }
 
 } // namespace
+
+bool IsLoopbackHost(std::string_view host)
+{
+    if (host == "localhost" || host == "::1" || host == "[::1]")
+        return true;
+    // 127.0.0.0/8, written as four decimal numbers.
+    if (!host.starts_with("127."))
+        return false;
+    int parts = 0;
+    for (std::size_t start = 0; start <= host.size(); ++parts) {
+        const std::size_t dot = std::min(host.find('.', start), host.size());
+        long value = -1;
+        if (dot == start || dot - start > 3 || !ParseNumber(host.substr(start, dot - start), value) ||
+            value > 255)
+            return false;
+        start = dot + 1;
+    }
+    return parts == 4;
+}
 
 std::variant<Options, std::string> ParseOptions(int argc, const char* const* argv)
 {
@@ -58,20 +81,22 @@ std::variant<Options, std::string> ParseOptions(int argc, const char* const* arg
                 return "--listen needs ADDR:PORT with a port from 0 to 65535, not \"" +
                        std::string(v) + "\"";
             o.host = std::string(v.substr(0, colon));
+            if (o.host.size() > 2 && o.host.front() == '[' && o.host.back() == ']')
+                o.host = o.host.substr(1, o.host.size() - 2);
+            if (!IsLoopbackHost(o.host))
+                return "--listen takes a loopback address (127.0.0.1, ::1 or localhost), not \"" +
+                       std::string(v.substr(0, colon)) +
+                       "\": other machines reach the server through the nginx front "
+                       "(scripts/stack, or the packaged site /etc/nginx/sites-available/tillora)";
             o.port = int(port);
         } else if (arg == "--db") {
             if (!value(v) || v.empty())
                 return std::string("--db needs a file name");
             o.database = std::string(v);
-        } else if (arg == "--auth") {
-            if (!value(v) || v.find(':') == std::string_view::npos || v.find(':') == 0)
-                return std::string("--auth needs USER:PASSWORD");
-            o.user = std::string(v.substr(0, v.find(':')));
-            o.password = std::string(v.substr(v.find(':') + 1));
-        } else if (arg == "--tls-cert" || arg == "--tls-key") {
+        } else if (arg == "--users") {
             if (!value(v) || v.empty())
-                return std::string(arg) + " needs a file name";
-            (arg == "--tls-cert" ? o.tlsCertificate : o.tlsKey) = std::string(v);
+                return std::string("--users needs a file name");
+            o.usersFile = std::string(v);
         } else if (arg == "--generate") {
             long n = 0, m = 0;
             const std::size_t comma = v.npos;
@@ -86,8 +111,6 @@ std::variant<Options, std::string> ParseOptions(int argc, const char* const* arg
     }
     if (o.demo && o.generate)
         return std::string("--demo and --generate cannot be combined");
-    if (o.tlsCertificate.has_value() != o.tlsKey.has_value())
-        return std::string("--tls-cert and --tls-key go together");
     return o;
 }
 

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace refserver {
@@ -12,15 +13,16 @@ struct Options
     int port = 8080;
     std::string database = "tillora.sqlite";
     bool demo = false;
-    std::optional<std::string> user;
-    std::optional<std::string> password;
+    // The users file; without it the scripts need no sign-in.
+    std::optional<std::string> usersFile;
     bool latin1 = false;
     std::optional<std::pair<long, long>> generate; // customers, calls
-    // Both set, or neither: serve HTTPS with this certificate and key.
-    std::optional<std::string> tlsCertificate;
-    std::optional<std::string> tlsKey;
     bool help = false;
 };
+
+// Loopback names and addresses: the only ones the server listens on or
+// answers for; other machines reach it through the nginx front.
+bool IsLoopbackHost(std::string_view host);
 
 // The parsed options, or the message that explains what is wrong.
 std::variant<Options, std::string> ParseOptions(int argc, const char* const* argv);

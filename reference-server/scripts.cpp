@@ -3,8 +3,11 @@
 #include "dates.h"
 #include "form_fields.h"
 #include "list_format.h"
+#include "options.h"
 
 #include <algorithm>
+#include <chrono>
+#include <ctime>
 #include <cctype>
 #include <charconv>
 #include <cstdint>
@@ -22,32 +25,6 @@ class NotFound : public std::runtime_error
 public:
     using std::runtime_error::runtime_error;
 };
-
-std::string Base64(std::string_view bytes)
-{
-    static constexpr char Alphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    std::size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        const unsigned v = (unsigned char)bytes[i] << 16 | (unsigned char)bytes[i + 1] << 8 |
-                           (unsigned char)bytes[i + 2];
-        out += Alphabet[v >> 18 & 63];
-        out += Alphabet[v >> 12 & 63];
-        out += Alphabet[v >> 6 & 63];
-        out += Alphabet[v & 63];
-    }
-    if (i < bytes.size()) {
-        unsigned v = (unsigned char)bytes[i] << 16;
-        if (i + 1 < bytes.size())
-            v |= (unsigned char)bytes[i + 1] << 8;
-        out += Alphabet[v >> 18 & 63];
-        out += Alphabet[v >> 12 & 63];
-        out += i + 1 < bytes.size() ? Alphabet[v >> 6 & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
 
 // UTF-8 to ISO-8859-1; characters beyond it become "?".
 std::string ToLatin1(const std::string& utf8)
@@ -75,7 +52,7 @@ std::int64_t ParseId(const std::string& text, const char* what)
 {
     if (text.empty() || text.size() > 18 ||
         text.find_first_not_of("0123456789") != std::string::npos)
-        throw BadRequest(std::string(what) + " \"" + text + "\" is not a customer number.");
+        throw BadRequest(std::string(what) + " is not a customer number.");
     return std::stoll(text);
 }
 
@@ -94,8 +71,8 @@ std::optional<std::string> CheckedDate(const FormFields& form, const char* name)
     const std::string& value = form.require(name);
     const auto date = ParseFormDate(value);
     if (!date)
-        throw BadRequest(std::string("The field \"") + name + "\" holds \"" + value + "\", " +
-                         FormDateProblem(value) + ".");
+        throw BadRequest(std::string("The field \"") + name + "\" " + FormDateProblem(value) +
+                         ".");
     return *date;
 }
 
@@ -119,7 +96,7 @@ Customer CustomerFromForm(const FormFields& form)
     c.ani = CheckedDate(form, "txtANI");
     const std::string& act = form.require("txtACT");
     if (act != "1" && act != "0")
-        throw BadRequest("The field \"txtACT\" must be 1 or 0, not \"" + act + "\".");
+        throw BadRequest("The field \"txtACT\" must be 1 or 0.");
     c.act = act == "1" ? 1 : 0;
     return c;
 }
@@ -180,8 +157,7 @@ std::optional<Refusal> CheckBody(const httplib::Request& req, BodyFraming& frami
                 Trimmed(std::string_view(value).substr(start, comma - start));
             if (!coding.empty() && !SameText(coding, "identity"))
                 return Refusal{415, "Error: the request body must not be compressed "
-                                    "(Content-Encoding \"" +
-                                        std::string(coding) + "\")."};
+                                    "(it has a Content-Encoding other than identity)."};
             start = comma + 1;
         }
     }
@@ -192,9 +168,8 @@ std::optional<Refusal> CheckBody(const httplib::Request& req, BodyFraming& frami
         for (const std::string& coding : codings)
             all += (all.empty() ? "" : ", ") + coding;
         if (!SameText(Trimmed(all), "chunked"))
-            return Refusal{501, "Error: the transfer coding \"" + all +
-                                    "\" is not supported; send the body with a Content-Length "
-                                    "or chunked."};
+            return Refusal{501, "Error: the transfer coding is not supported; send the body "
+                                "with a Content-Length or chunked."};
         framing.chunked = true; // and any Content-Length is ignored, as the library does
     } else {
         const std::vector<std::string> lengths = HeaderValues(req, "Content-Length");
@@ -204,8 +179,7 @@ std::optional<Refusal> CheckBody(const httplib::Request& req, BodyFraming& frami
                 std::from_chars(value.data(), value.data() + value.size(), length);
             if (value.empty() || end != value.data() + value.size() ||
                 (error != std::errc() && error != std::errc::result_out_of_range))
-                return Refusal{400, "Error: the Content-Length header \"" + value +
-                                        "\" is not a byte count."};
+                return Refusal{400, "Error: the Content-Length header is not a byte count."};
             if (error == std::errc::result_out_of_range)
                 length = UINT64_MAX;
             if (&value != &lengths.front() && length != framing.length)
@@ -221,8 +195,7 @@ std::optional<Refusal> CheckBody(const httplib::Request& req, BodyFraming& frami
         if (!SameText(Trimmed(std::string_view(type).substr(0, type.find(';'))),
                       "application/x-www-form-urlencoded"))
             return Refusal{415, "Error: the request body must be a form "
-                                "(application/x-www-form-urlencoded), not \"" +
-                                    type + "\"."};
+                                "(application/x-www-form-urlencoded), not another type."};
     }
     if (types.empty() && (framing.chunked || framing.length > 0))
         return Refusal{415, "Error: the request body must be a form "
@@ -232,7 +205,7 @@ std::optional<Refusal> CheckBody(const httplib::Request& req, BodyFraming& frami
 
 // Reads a body that passed CheckBody, counting its bytes as they arrive.
 std::optional<Refusal> ReadBody(const httplib::Request& req, const httplib::ContentReader& reader,
-                                const ServerConfig& config, std::string& body)
+                                std::string& body)
 {
     BodyFraming framing;
     if (const auto refusal = CheckBody(req, framing))
@@ -252,12 +225,8 @@ std::optional<Refusal> ReadBody(const httplib::Request& req, const httplib::Cont
     });
     if (read)
         return std::nullopt;
-    const Connection* connection = Connection::Current();
-    if (tooLarge || (connection && connection->overran()))
+    if (tooLarge)
         return Refusal{413, TooLargeText()};
-    if (connection && connection->timedOut())
-        return Refusal{408, "Error: the request body did not arrive within " +
-                                DurationText(config.limits.bodyTime) + "."};
     return Refusal{400, "Error: the request body ended early or its chunks are malformed."};
 }
 
@@ -280,25 +249,50 @@ std::string Pattern(std::string_view path)
     return pattern;
 }
 
-std::string StatusAndHeaders(int status, const std::string& contentType, std::size_t length)
+// The security headers of every answer: nothing in it is run, sniffed or
+// shown to another site.
+void SetSecurityHeaders(httplib::Response& res)
 {
-    const char* reason = status == 408   ? "Request Timeout"
-                         : status == 431 ? "Request Header Fields Too Large"
-                         : status == 503 ? "Service Unavailable"
-                                         : "Error";
-    return "HTTP/1.1 " + std::to_string(status) + " " + reason +
-           "\r\nContent-Type: " + contentType + "\r\nContent-Length: " + std::to_string(length) +
-           "\r\nConnection: close\r\n\r\n";
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("Content-Security-Policy", "sandbox; default-src 'none'");
+    res.set_header("Referrer-Policy", "no-referrer");
 }
+
+// The name in a Host header, without its port.
+std::string_view HostName(std::string_view host)
+{
+    if (host.starts_with('['))
+        return host.substr(0, host.find(']') == std::string_view::npos ? host.size()
+                                                                       : host.find(']') + 1);
+    return host.substr(0, host.find(':'));
+}
+
+// What the request's sender is: the client the nginx front names, or the
+// peer itself. Only characters of an address are kept, for the log's sake.
+std::string ClientOf(const httplib::Request& req)
+{
+    std::string client = req.get_header_value("X-Real-IP");
+    if (client.empty())
+        client = req.remote_addr;
+    if (client.empty() || client.size() > 45 ||
+        client.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos)
+        return "?";
+    return client;
+}
+
+// Per request, for its log line: set when the checks start, read by the logger
+// on the same worker thread.
+struct RequestNote
+{
+    std::chrono::steady_clock::time_point start{};
+    std::string user = "-";
+};
+thread_local RequestNote CurrentRequest;
 
 class Scripts : public std::enable_shared_from_this<Scripts>
 {
 public:
-    Scripts(Store& store, const ServerConfig& config) : m_store(store), m_config(config)
-    {
-        if (config.user && config.password)
-            m_expectedAuthorization = "Basic " + Base64(*config.user + ":" + *config.password);
-    }
+    Scripts(Store& store, const ServerConfig& config) : m_store(store), m_config(config) {}
 
     void install(httplib::Server& server)
     {
@@ -392,19 +386,24 @@ public:
 
     // Every request passes here before a script sees it and before any of
     // its body is read. True when `res` holds the refusal.
-    bool refuse(const httplib::Request& req, httplib::Response& res) const
+    bool refuse(const httplib::Request& req, httplib::Response& res)
     {
-        if (!m_paths.contains(req.path)) {
+        CurrentRequest = {std::chrono::steady_clock::now(), "-"};
+        // A browser names the page that sent a request; our clients never
+        // do. Such a request could come from any web site the staff open.
+        const std::string fetchSite = req.get_header_value("Sec-Fetch-Site");
+        if (req.has_header("Origin") ||
+            (req.has_header("Sec-Fetch-Site") && fetchSite != "none" && fetchSite != "same-origin")) {
+            reply(res, 403, "Error: requests from web pages are refused.");
+        } else if (!IsLoopbackHost(HostName(req.get_header_value("Host")))) {
+            // A name that only leads here through another DNS answer.
+            reply(res, 421, "Error: this server does not answer for that host name.");
+        } else if (!m_paths.contains(req.path)) {
             reply(res, 404, "Error: there is no such script on this server.");
         } else if (req.method != "POST") {
             res.set_header("Allow", "POST");
-            reply(res, 405,
-                  "Error: the script " + req.path + " answers POST requests only, not " +
-                      req.method + ".");
-        } else if (!m_expectedAuthorization.empty() &&
-                   req.get_header_value("Authorization") != m_expectedAuthorization) {
-            res.set_header("WWW-Authenticate", "Basic realm=\"Tillora\"");
-            reply(res, 401, "Please sign in to the Tillora server.");
+            reply(res, 405, "Error: the scripts answer POST requests only.");
+        } else if (m_config.credentials && !signedIn(req, res)) {
         } else if (BodyFraming framing; const auto refusal = CheckBody(req, framing)) {
             reply(res, refusal->status, refusal->text);
         } else {
@@ -423,6 +422,34 @@ public:
     }
 
 private:
+    // True when the request carries a staff member's credentials; otherwise
+    // `res` holds the refusal.
+    bool signedIn(const httplib::Request& req, httplib::Response& res)
+    {
+        const std::string client = ClientOf(req);
+        // The front says how the client reached it; a password must not
+        // cross another machine's network in the clear.
+        if (req.get_header_value("X-Forwarded-Proto") == "http" && !IsLoopbackHost(client)) {
+            reply(res, 403, "Error: signing in from another machine needs HTTPS.");
+            return false;
+        }
+        if (!m_signInLimit.allows(client)) {
+            res.set_header("Retry-After", "1");
+            reply(res, 429,
+                  "Error: too many failed sign-ins from this address; try again in a second.");
+            return false;
+        }
+        if (const auto user = m_config.credentials->verify(req.get_header_value("Authorization"))) {
+            CurrentRequest.user = *user;
+            return true;
+        }
+        if (req.has_header("Authorization"))
+            m_signInLimit.failed(client);
+        res.set_header("WWW-Authenticate", "Basic realm=\"Tillora\"");
+        reply(res, 401, "Please sign in to the Tillora server.");
+        return false;
+    }
+
     template <typename Handler>
     void route(httplib::Server& server, const char* path, Handler handler)
     {
@@ -431,7 +458,7 @@ private:
                                     handler](const httplib::Request& req, httplib::Response& res,
                                              const httplib::ContentReader& reader) {
             std::string body;
-            if (const auto refusal = ReadBody(req, reader, m_config, body)) {
+            if (const auto refusal = ReadBody(req, reader, body)) {
                 reply(res, refusal->status, refusal->text);
                 return;
             }
@@ -442,27 +469,49 @@ private:
             } catch (const NotFound& e) {
                 reply(res, 404, std::string("Error: ") + e.what());
             } catch (const std::exception& e) {
-                reply(res, 500,
-                      std::string("Error: the server could not complete the "
-                                  "request: ") +
-                          e.what());
+                // The detail (SQL, paths) is for the log, not for the client.
+                std::fprintf(stderr, "tillora-server: %s failed: %s\n", req.path.c_str(),
+                             e.what());
+                reply(res, 500, "Error: the server could not complete the request.");
             }
         });
     }
 
     Store& m_store;
     ServerConfig m_config;
-    std::string m_expectedAuthorization;
+    SignInLimit m_signInLimit{m_config.failedSignInsPerSecond};
     std::set<std::string> m_paths;
+
+public:
+    const std::set<std::string>& paths() const { return m_paths; }
 };
 
-void LogLine(const std::string& peer, const std::string& method, const std::string& target,
-             int status, std::size_t bytes)
+// One line per request: time, client, script, status, bytes, duration, user.
+void LogRequest(const httplib::Request& req, const httplib::Response& res,
+                const std::set<std::string>& paths)
 {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char time[32];
+    std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    // A path that is not a script may hold anything; it is not copied out.
+    const std::string script = paths.contains(req.path) ? req.path : "-";
+    std::string duration = "-";
+    if (CurrentRequest.start != std::chrono::steady_clock::time_point{}) {
+        const auto took = std::chrono::steady_clock::now() - CurrentRequest.start;
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1fms",
+                      std::chrono::duration<double, std::milli>(took).count());
+        duration = text;
+    }
     static std::mutex logMutex;
     std::lock_guard lock(logMutex);
-    std::fprintf(stderr, "%s %s %s %d %zu bytes\n", peer.c_str(), method.c_str(), target.c_str(),
-                 status, bytes);
+    std::fprintf(stderr, "%s %s %s %s %d %zu %s %s\n", time, ClientOf(req).c_str(),
+                 req.method.c_str(), script.c_str(), res.status, res.body.size(), duration.c_str(),
+                 CurrentRequest.user.c_str());
+    CurrentRequest = {};
 }
 
 } // namespace
@@ -501,41 +550,31 @@ void InstallScripts(httplib::Server& server, Store& store, const ServerConfig& c
         else
             scripts->reply(res, res.status, "Error: the request could not be handled.");
     });
+    server.set_post_routing_handler(
+        [](const httplib::Request&, httplib::Response& res) { SetSecurityHeaders(res); });
     if (config.logRequests) {
-        server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
-            LogLine(req.remote_addr, req.method, req.target, res.status, res.body.size());
+        server.set_logger([scripts](const httplib::Request& req, const httplib::Response& res) {
+            LogRequest(req, res, scripts->paths());
         });
     }
 }
 
-// One request per connection: the client opens a new connection for each
-// request anyway, and a connection kept open would hold a worker while idle.
-class ReferenceServer::ScriptServer : public httplib::Server
-{
-public:
-    void serve(httplib::Stream& stream)
-    {
-        bool closed = false;
-        process_request(stream, true, closed, nullptr);
-    }
-};
-
 ReferenceServer::ReferenceServer(Store& store, ServerConfig config)
-    : m_config(std::move(config)), m_server(std::make_unique<ScriptServer>())
+    : m_config(std::move(config)), m_server(std::make_unique<httplib::Server>())
 {
     InstallScripts(*m_server, store, m_config);
-    m_listener = std::make_unique<Listener>(
-        m_config.limits, [server = m_server.get()](Connection& c) { server->serve(c); },
-        [config = m_config](const std::string& peer, int status, const std::string& text) {
-            const std::string body = config.latin1 ? ToLatin1(text) : text;
-            if (config.logRequests)
-                LogLine(peer, "-", "-", status, body.size());
-            return StatusAndHeaders(status,
-                                    config.latin1 ? "text/html" : "text/html; charset=UTF-8",
-                                    body.size()) +
-                   body;
-        },
-        m_config.tls);
+    // Each connection carries one request, as the client and the front send
+    // them; an idle or slow peer is dropped after a few seconds.
+    m_server->set_keep_alive_max_count(1);
+    m_server->set_read_timeout(5, 0);
+    m_server->set_write_timeout(5, 0);
+    m_server->new_task_queue = [] { return new httplib::ThreadPool(WorkerThreads); };
+    // The library's default adds SO_REUSEPORT, which would let a second
+    // server share a taken port silently instead of failing to start.
+    m_server->set_socket_options([](socket_t socket) {
+        const int yes = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
 }
 
 ReferenceServer::~ReferenceServer()
@@ -545,27 +584,34 @@ ReferenceServer::~ReferenceServer()
 
 bool ReferenceServer::bind(const std::string& host, int port)
 {
-    return m_listener->bind(host, port);
+    if (port == 0) {
+        m_port = m_server->bind_to_any_port(host);
+        return m_port > 0;
+    }
+    if (!m_server->bind_to_port(host, port))
+        return false;
+    m_port = port;
+    return true;
 }
 
 int ReferenceServer::port() const
 {
-    return m_listener->port();
+    return m_port;
 }
 
 void ReferenceServer::start()
 {
-    m_thread = std::thread([this] { m_listener->run(); });
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
 }
 
 void ReferenceServer::run()
 {
-    m_listener->run();
+    m_server->listen_after_bind();
 }
 
 void ReferenceServer::stop()
 {
-    m_listener->stop();
+    m_server->stop();
     if (m_thread.joinable())
         m_thread.join();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "listener.h"
+#include "credentials.h"
 #include "store.h"
 
 #include <httplib.h>
@@ -15,28 +15,31 @@ namespace refserver {
 
 struct ServerConfig
 {
-    // When set, every script needs Basic authentication.
-    std::optional<std::string> user;
-    std::optional<std::string> password;
+    // When set, every script needs Basic authentication by one of these users.
+    std::shared_ptr<const Credentials> credentials;
+    // Failed sign-ins answered per client and second; beyond them 429.
+    int failedSignInsPerSecond = 10;
     // Answer in ISO-8859-1 without a charset parameter, as older servers do.
     bool latin1 = false;
     bool logRequests = true;
     // Called with the method and target of every request, before it is
     // answered (tests watch it).
     std::function<void(const std::string& method, const std::string& target)> observer;
-    ListenerLimits limits;
-    // When set, the server speaks HTTPS with this certificate.
-    std::shared_ptr<const TlsContext> tls;
 };
 
 // The largest form body a script accepts, counted as it arrives.
 inline constexpr std::size_t MaxBodyBytes = 1 << 20;
 
+// Threads that run the scripts.
+inline constexpr std::size_t WorkerThreads = 16;
+
 // Registers the nine server scripts on `server`, with the checks every
 // request passes before a script reads its body.
 void InstallScripts(httplib::Server& server, Store& store, const ServerConfig& config);
 
-// A server running on its own thread; for tests and the executable alike.
+// The scripts served on a loopback address; for tests and the executable
+// alike. Other machines reach it through the nginx front, which does the
+// work of a server facing the network (TLS, time-outs, rate limits).
 class ReferenceServer
 {
 public:
@@ -51,11 +54,9 @@ public:
     void stop();
 
 private:
-    class ScriptServer;
-
     ServerConfig m_config;
-    std::unique_ptr<ScriptServer> m_server;
-    std::unique_ptr<Listener> m_listener;
+    std::unique_ptr<httplib::Server> m_server;
+    int m_port = 0;
     std::thread m_thread;
 };
 

@@ -13,8 +13,9 @@ GuiFixture::GuiFixture(RequireAuthentication, const std::vector<refserver::Custo
     : m_authenticated(true)
 {
     refserver::ServerConfig config;
-    config.user = User;
-    config.password = Password;
+    config.credentials = std::make_shared<const refserver::Credentials>(
+        std::get<refserver::Credentials>(refserver::Credentials::Parse(
+            std::string(User) + ":" + refserver::HashPassword(Password))));
     startServer(std::move(config), customers, calls);
 }
 

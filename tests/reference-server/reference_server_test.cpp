@@ -6,11 +6,13 @@
 
 #include "dates.h"
 #include "options.h"
+#include "raw_connection.h"
 
 #include <QDate>
 #include <QUrl>
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -179,8 +181,8 @@ TEST(ReferenceServerTest, BadInputIsRefusedAndNothingIsStored)
 TEST(ReferenceServerTest, BasicAuthenticationGuardsEveryScript)
 {
     ServerConfig config = ServerFixture::quietConfig();
-    config.user = "staff";
-    config.password = "s3cret";
+    config.credentials = OneUser("staff", "s3cret");
+    config.failedSignInsPerSecond = 1000; // the wrong client fails on purpose, many times
     ServerFixture server(config);
     HttpClient staff(u"staff"_s, u"s3cret"_s);
     staff.Post(server.address(u"/manage/newguy.php"), CustomerFields(u"0"_s, u"A"_s, u"B"_s));
@@ -220,6 +222,81 @@ TEST(ReferenceServerTest, BasicAuthenticationGuardsEveryScript)
     EXPECT_EQ(staff.Post(server.address(u"/manage/datapile.php"), {}), before);
     EXPECT_EQ(LoadCalls(staff, server).CallCount(), 0);
     EXPECT_EQ(LoadDormant(staff, server).CustomerCount(), 0);
+}
+
+// Guessing is slowed per client: past ten failures in a second the password
+// is not even looked at, so the right one is refused too until the second
+// is over. Other clients, as the front names them, are not held up.
+TEST(ReferenceServerTest, FailedSignInsAreSlowedPerClient)
+{
+    ServerConfig config = ServerFixture::quietConfig();
+    config.credentials = OneUser("staff", "s3cret");
+    ServerFixture server(config);
+    const auto ask = [&](const std::string& password, const std::string& client = {}) {
+        const std::string pair = "staff:" + password;
+        const std::string request =
+            "POST /quickstats.php HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+            "Content-Length: 0\r\nAuthorization: Basic " +
+            QByteArray::fromStdString(pair).toBase64().toStdString() + "\r\n" +
+            (client.empty() ? "" : "X-Real-IP: " + client + "\r\n") + "\r\n";
+        RawConnection connection(server.port());
+        connection.send(request);
+        const std::string answer = connection.receive(std::chrono::seconds(10));
+        return answer.size() > 12 ? std::atoi(answer.c_str() + 9) : 0;
+    };
+
+    std::map<int, int> statuses;
+    for (int i = 0; i < 30; ++i)
+        ++statuses[ask("guess" + std::to_string(i))];
+    EXPECT_GE(statuses[401], 10);
+    EXPECT_LE(statuses[401], 20) << "at most ten a second, and the guesses took under two";
+    EXPECT_GE(statuses[429], 10);
+    EXPECT_EQ(statuses[200], 0);
+    EXPECT_EQ(ask("s3cret", "10.0.0.7"), 200);
+    EXPECT_EQ(ask("guess", "10.0.0.7"), 401);
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_EQ(ask("s3cret"), 200);
+}
+
+// The users file holds hashes only; a plain password or a broken line is
+// named when the server starts instead of locking everyone out later.
+TEST(ReferenceServerTest, UsersFiles)
+{
+    using refserver::Credentials;
+    const std::string hash = refserver::HashPassword("pa:ss wörd");
+    const auto users = std::get<Credentials>(
+        Credentials::Parse("# staff\n\nanna:" + hash + "\r\nbrian:" + refserver::HashPassword("b") + "\n"));
+    const auto basic = [](const std::string& pair) {
+        return "Basic " + QByteArray::fromStdString(pair).toBase64().toStdString();
+    };
+    EXPECT_EQ(users.verify(basic("anna:pa:ss wörd")), "anna");
+    EXPECT_EQ(users.verify(basic("anna:pa:ss wörd")), "anna") << "verified again from memory";
+    EXPECT_EQ(users.verify("basic " + basic("brian:b").substr(6)), "brian");
+    for (const std::string& wrong : {basic("anna:pa:ss word"), basic("anna:b"), basic("carol:b"),
+                                     basic("anna"), std::string("Basic"), std::string("Basic ***"),
+                                     std::string("Bearer x"), std::string()}) {
+        SCOPED_TRACE(wrong);
+        EXPECT_EQ(users.verify(wrong), std::nullopt);
+    }
+
+    const struct
+    {
+        std::string text;
+        std::string error;
+    } bad[] = {
+        {"anna:secret\n", "line 1: the password of \"anna\" is not a crypt hash (make one with: "
+                          "openssl passwd -6)"},
+        {"\nanna " + hash + "\n", "line 2 is not \"user:hash\""},
+        {"anna:" + hash + "\nanna:" + hash, "line 2: the user \"anna\" is listed twice"},
+        {"# nobody\n", "the users file names no user"},
+    };
+    for (const auto& b : bad) {
+        SCOPED_TRACE(b.text);
+        const auto parsed = Credentials::Parse(b.text);
+        ASSERT_TRUE(std::holds_alternative<std::string>(parsed));
+        EXPECT_EQ(std::get<std::string>(parsed), b.error);
+    }
 }
 
 TEST(ReferenceServerTest, Latin1AndUtf8AnswersDecodeTheSame)
@@ -316,28 +393,38 @@ TEST(ReferenceServerTest, OptionsAndBusyPort)
         args.insert(args.begin(), "tillora-server");
         return refserver::ParseOptions(int(args.size()), args.data());
     };
-    const auto ok = parse({"--listen", "0.0.0.0:9000", "--db", "x.sqlite", "--auth", "u:p:q",
-                           "--latin1", "--generate", "10,20"});
+    const auto ok = parse({"--listen", "127.0.0.2:9000", "--db", "x.sqlite", "--users",
+                           "staff.users", "--latin1", "--generate", "10,20"});
     ASSERT_TRUE(std::holds_alternative<Options>(ok));
     const Options& o = std::get<Options>(ok);
-    EXPECT_EQ(o.host, "0.0.0.0");
+    EXPECT_EQ(o.host, "127.0.0.2");
     EXPECT_EQ(o.port, 9000);
     EXPECT_EQ(o.database, "x.sqlite");
-    EXPECT_EQ(*o.user, "u");
-    EXPECT_EQ(*o.password, "p:q");
+    EXPECT_EQ(o.usersFile, "staff.users");
     EXPECT_TRUE(o.latin1);
     EXPECT_EQ(o.generate, std::make_pair(10L, 20L));
+    EXPECT_EQ(std::get<Options>(parse({"--listen", "[::1]:0"})).host, "::1");
+    EXPECT_EQ(std::get<Options>(parse({"--listen", "localhost:80"})).host, "localhost");
 
     for (const std::vector<const char*>& bad : {std::vector<const char*>{"--bogus"},
                                                 {"--listen", "8080"},
                                                 {"--listen", "x:99999"},
-                                                {"--auth", "nopassword"},
+                                                {"--listen", "0.0.0.0:8080"},
+                                                {"--listen", "192.168.1.5:8080"},
+                                                {"--listen", "127.0.0.1.evil.example:8080"},
+                                                {"--listen", "127.0.0.256:8080"},
+                                                {"--listen", "[::]:8080"},
+                                                {"--auth", "u:p"},
+                                                {"--tls-cert", "c.pem"},
+                                                {"--users"},
                                                 {"--generate", "5"},
                                                 {"--generate", "0,3"},
                                                 {"--db"},
                                                 {"--demo", "--generate", "1,1"}}) {
-        EXPECT_TRUE(std::holds_alternative<std::string>(parse(bad))) << bad[0];
+        EXPECT_TRUE(std::holds_alternative<std::string>(parse(bad))) << bad[0] << " " << bad.back();
     }
+    const auto remote = parse({"--listen", "0.0.0.0:8080"});
+    EXPECT_NE(std::get<std::string>(remote).find("nginx front"), std::string::npos);
 
     ServerFixture first;
     QTemporaryDir dir;

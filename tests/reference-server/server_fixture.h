@@ -37,7 +37,7 @@ class ServerFixture
 public:
     explicit ServerFixture(ServerConfig config = quietConfig(), QString dbPath = {})
         : m_dbPath(dbPath.isEmpty() ? m_dir.filePath(u"test.sqlite"_s) : dbPath),
-          m_scheme(config.tls ? u"https"_s : u"http"_s)
+          m_scheme(u"http"_s)
     {
         m_store = std::make_unique<Store>(m_dbPath.toStdString());
         m_server = std::make_unique<ReferenceServer>(*m_store, config);
@@ -74,6 +74,15 @@ private:
     std::unique_ptr<Store> m_store;
     std::unique_ptr<ReferenceServer> m_server;
 };
+
+// The credentials of one user, for a server that needs sign-in.
+inline std::shared_ptr<const refserver::Credentials> OneUser(const std::string& user,
+                                                            const std::string& password)
+{
+    auto parsed = refserver::Credentials::Parse(user + ":" + refserver::HashPassword(password));
+    return std::make_shared<const refserver::Credentials>(
+        std::get<refserver::Credentials>(std::move(parsed)));
+}
 
 // The 21 fields of the customer save, in the order the edit dialog sends them.
 inline QStringList CustomerFields(const QString& id, const QString& last, const QString& first)
