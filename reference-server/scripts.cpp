@@ -52,7 +52,7 @@ std::int64_t ParseId(const std::string& text, const char* what)
 {
     if (text.empty() || text.size() > 18 ||
         text.find_first_not_of("0123456789") != std::string::npos)
-        throw BadRequest(std::string(what) + " is not a customer number.");
+        throw BadRequest(std::string(what) + " must hold digits only.");
     return std::stoll(text);
 }
 
