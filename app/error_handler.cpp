@@ -15,6 +15,12 @@ std::function<void()>& ProgressCloser()
     return closer;
 }
 
+HandlerDeferral& Deferral()
+{
+    static HandlerDeferral deferral;
+    return deferral;
+}
+
 } // namespace
 
 QString ErrorBoxText(const QString& message)
@@ -36,7 +42,19 @@ void ShowDefaultError(const QString& message)
     MessageBoxes::Show(MessageBoxes::Kind::Error, ErrorBoxText(message));
 }
 
-void Guarded(const std::function<void()>& body)
+void SetHandlerDeferral(HandlerDeferral deferral)
+{
+    Deferral() = std::move(deferral);
+}
+
+void Guarded(const QObject* owner, std::function<void()> body)
+{
+    if (Deferral() && Deferral()(owner, body))
+        return;
+    GuardedNow(body);
+}
+
+void GuardedNow(const std::function<void()>& body)
 {
     try {
         body();

@@ -13,9 +13,24 @@ void ShowDefaultError(const QString& message);
 // Where the progress window is closed on an error; set by the window set.
 void SetProgressWindowCloser(std::function<void()> closer);
 
-// Runs an event handler's body so that no exception unwinds through Qt:
-// every failure goes to the default error handler.
-void Guarded(const std::function<void()>& body);
+class QObject;
+
+// Runs an operator-facing handler's body so that no exception unwinds
+// through Qt: every failure goes to the default error handler. While a
+// request waits, the body does not run then, however the handler was
+// started (a click, a screen reader's action): the handler deferral takes
+// it, to run in order with the held input once the wait is over, and not at
+// all if `owner` has gone by then.
+void Guarded(const QObject* owner, std::function<void()> body);
+
+// The same at once, wait or not: for the Close commands, and for handlers
+// that only input reaching the widget starts (the input gate holds that).
+void GuardedNow(const std::function<void()>& body);
+
+// Takes a handler's body while a request waits; true when it took it. Set
+// by the input gate.
+using HandlerDeferral = std::function<bool(const QObject* owner, std::function<void()>& body)>;
+void SetHandlerDeferral(HandlerDeferral deferral);
 
 // The message as the error box shows it.
 QString ErrorBoxText(const QString& message);

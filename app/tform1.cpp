@@ -77,40 +77,46 @@ void TForm1::ConnectHandlers()
     IdHTTP1.OnWork = [this](TransferDirection d, std::int64_t n) { IdHTTP1Work(d, n); };
     IdHTTP1.OnWorkEnd = [this](TransferDirection d) { IdHTTP1WorkEnd(d); };
 
-    connect(BitBtn1, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn1Click(); }); });
-    connect(BitBtn2, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn2Click(); }); });
+    // The Close buttons act at once, even while a request waits.
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { GuardedNow([this] { BitBtn1Click(); }); });
+    connect(BitBtn2, &QPushButton::clicked, this, [this] { GuardedNow([this] { BitBtn2Click(); }); });
     connect(TabControl2, &QTabBar::currentChanged, this,
-            [this] { Guarded([this] { TabControl2Change(); }); });
+            [this] { Guarded(this, [this] { TabControl2Change(); }); });
     connect(TabControl3, &QTabBar::currentChanged, this,
-            [this] { Guarded([this] { TabControl3Change(); }); });
+            [this] { Guarded(this, [this] { TabControl3Change(); }); });
     connect(SpeedButton3, &QToolButton::clicked, this,
-            [this] { Guarded([this] { SpeedButton3Click(); }); });
+            [this] { Guarded(this, [this] { SpeedButton3Click(); }); });
     connect(
         ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
         [this](const QItemSelection& selected, const QItemSelection& deselected) {
-            Guarded([&] {
-                if (!selected.indexes().isEmpty())
-                    ListView1SelectItem(ListModel->positionOf(selected.indexes().first()), true);
-                else if (!deselected.indexes().isEmpty())
-                    ListView1SelectItem(ListModel->positionOf(deselected.indexes().first()), false);
+            // The position is taken now: a deferred body runs after the list
+            // may have changed.
+            const bool isSelected = !selected.indexes().isEmpty();
+            const QModelIndexList indexes =
+                isSelected ? selected.indexes() : deselected.indexes();
+            if (indexes.isEmpty())
+                return;
+            const int position = ListModel->positionOf(indexes.first());
+            Guarded(this, [this, position, isSelected] {
+                ListView1SelectItem(position, isSelected);
             });
         });
     connect(TabControl1, &QTabBar::currentChanged, this,
-            [this] { Guarded([this] { TabControl1Change(); }); });
+            [this] { Guarded(this, [this] { TabControl1Change(); }); });
     connect(SpeedButton1, &QToolButton::clicked, this,
-            [this] { Guarded([this] { SpeedButton1Click(); }); });
+            [this] { Guarded(this, [this] { SpeedButton1Click(); }); });
     connect(SpeedButton2, &QToolButton::clicked, this,
-            [this] { Guarded([this] { SpeedButton2Click(); }); });
+            [this] { Guarded(this, [this] { SpeedButton2Click(); }); });
     connect(ListView1, &QTreeView::doubleClicked, this,
-            [this] { Guarded([this] { SpeedButton2Click(); }); });
+            [this] { Guarded(this, [this] { SpeedButton2Click(); }); });
     connect(SpeedButton9, &QToolButton::clicked, this,
-            [this] { Guarded([this] { SpeedButton9Click(); }); });
+            [this] { Guarded(this, [this] { SpeedButton9Click(); }); });
     connect(ButtonGradient1, &QCommandLinkButton::clicked, this,
-            [this] { Guarded([this] { ButtonColor1Click(); }); });
+            [this] { Guarded(this, [this] { ButtonColor1Click(); }); });
     connect(SpeedButton5, &QPushButton::clicked, this,
-            [this] { Guarded([this] { ClientsRequiringInvoiceThisQuarter1Click(); }); });
+            [this] { Guarded(this, [this] { ClientsRequiringInvoiceThisQuarter1Click(); }); });
     connect(SpeedButton7, &QPushButton::clicked, this,
-            [this] { Guarded([this] { SpeedButton7Click(); }); });
+            [this] { Guarded(this, [this] { SpeedButton7Click(); }); });
     Edit1->installEventFilter(this);
     ListView1->installEventFilter(this);
 }
@@ -133,7 +139,7 @@ void TForm1::showEvent(QShowEvent* event)
         move(screen->availableGeometry().center() - rect().center());
     // The loads run once the window is on screen, from the event loop.
     QMetaObject::invokeMethod(
-        this, [this] { Guarded([this] { FormShow(); }); }, Qt::QueuedConnection);
+        this, [this] { Guarded(this, [this] { FormShow(); }); }, Qt::QueuedConnection);
 }
 
 void TForm1::FormShow()

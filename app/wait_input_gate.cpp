@@ -1,6 +1,8 @@
 #include "wait_input_gate.h"
 
+#include "error_handler.h"
 #include "request_waits.h"
+#include "save_abandoning.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -56,12 +58,24 @@ WaitInputGate::WaitInputGate(QWidget* mainWindow, std::vector<QWidget*> closeBut
     qApp->installEventFilter(this);
     RequestWaits::SetQueueService([] { QCoreApplication::processEvents(); });
     RequestWaits::SetAllEndedHandler([this] { HandOnHeldInput(); });
+    SetHandlerDeferral([this](const QObject* owner, std::function<void()>& body) {
+        return DeferHandler(owner, body);
+    });
 }
 
 WaitInputGate::~WaitInputGate()
 {
     RequestWaits::SetQueueService({});
     RequestWaits::SetAllEndedHandler({});
+    SetHandlerDeferral({});
+}
+
+bool WaitInputGate::DeferHandler(const QObject* owner, std::function<void()>& body)
+{
+    if (!RequestWaits::AnyWaiting() || m_closing)
+        return false;
+    m_held.push_back({const_cast<QObject*>(owner), nullptr, std::move(body)});
+    return true;
 }
 
 bool WaitInputGate::IsCloseButton(const QWidget* widget) const
@@ -108,9 +122,12 @@ bool WaitInputGate::OperatorClose(QWidget* top, QCloseEvent* event)
     if (top == m_mainWindow)
         return false; // closes and ends the application
     if (top == QApplication::activeModalWidget()) {
-        // Closing the modal dialog that waits means the same to the operator;
-        // the dialog then closes as it always does.
-        m_mainWindow->close();
+        // A dialog closed during its own save abandons that save and closes
+        // as Cancel; the main window goes on. Any other modal window that
+        // waits means the application to the operator.
+        auto* dialog = dynamic_cast<SaveAbandoning*>(top);
+        if (!dialog || !dialog->AbandonSave())
+            m_mainWindow->close();
         return false;
     }
     // Nothing else may close while a request waits.
@@ -140,6 +157,12 @@ bool WaitInputGate::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::Close && event->spontaneous() && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->isWindow())
         return OperatorClose(static_cast<QWidget*>(watched), static_cast<QCloseEvent*>(event));
+    // Composed text (a dead key's letter, an input method's word) goes
+    // straight to the focused widget; it waits in line with the keys.
+    if (event->type() == QEvent::InputMethod && watched->isWidgetType()) {
+        m_held.push_back({watched, std::unique_ptr<QEvent>(event->clone()), {}});
+        return true;
+    }
     // A close command passes its window and is judged at the widget: only
     // there can the operator's close be told from the code's. Other input
     // reaches a window first and its widgets only through it, so the window
@@ -160,6 +183,15 @@ void WaitInputGate::HandOnHeldInput()
     for (Held& h : held) {
         if (!h.receiver)
             continue;
+        if (h.handler) {
+            // Queued behind the input held before it; a wait that the input
+            // handed on before it starts takes the body again.
+            QObject* owner = h.receiver;
+            QMetaObject::invokeMethod(
+                owner, [owner, body = std::move(h.handler)] { Guarded(owner, body); },
+                Qt::QueuedConnection);
+            continue;
+        }
         m_replayed.insert(h.event.get());
         QCoreApplication::postEvent(h.receiver, h.event.release());
     }

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
 #include <unordered_set>
 #include <vector>
@@ -13,6 +14,8 @@ class QWidget;
 class QWindow;
 
 // Holds back the operator's input while a request waits for the server,
+// and the bodies of the handlers started meanwhile by anything else (a
+// screen reader's action on a button or tab),
 // except what ends the application: a click on either "Close" button of the
 // main window, Enter or Space on one of them, and the close command of the
 // main window or of the modal dialog the wait runs in; the close command of
@@ -44,11 +47,14 @@ private:
     // A press that went through to a close button lets its release through.
     bool m_closePressed = false;
     bool m_closing = false;
+    // Held input, or the body of a handler started during the wait.
     struct Held
     {
         QPointer<QObject> receiver;
         std::unique_ptr<QEvent> event;
+        std::function<void()> handler;
     };
+    bool DeferHandler(const QObject* owner, std::function<void()>& body);
     std::vector<Held> m_held;
     // Events handed on and not yet delivered; they carry no mark of their own.
     std::unordered_set<const QEvent*> m_replayed;

@@ -16,6 +16,8 @@
 #include <QTabBar>
 #include <QTreeView>
 
+#include <utility>
+
 namespace {
 
 constexpr int CdViewTab = 2;
@@ -45,6 +47,9 @@ void TForm1::CDList()
 
 void TForm1::CommonLoad(bool cdFilter, std::uint8_t image)
 {
+    // Asked for this load only: a load that fails must not leave the next
+    // one without its selection.
+    const bool keepSelection = std::exchange(KeepSelection, false);
     const bool active = ListMode == u'A';
     const QString caption = active ? QStringLiteral("Loading Customer List Data")
                                    : QStringLiteral("Loading Dormant Customer List Data");
@@ -79,13 +84,12 @@ void TForm1::CommonLoad(bool cdFilter, std::uint8_t image)
     Customers = std::move(table);
     ListModel->setEntries(std::move(entries));
 
-    if (!KeepSelection && ListModel->count() > 0) {
+    if (!keepSelection && ListModel->count() > 0) {
         Panel6->hide();
         SelectPosition(0);
         ListView1SelectItem(0, true);
     }
     Form5->close();
-    KeepSelection = false;
 }
 
 void TForm1::TabControl2Change()

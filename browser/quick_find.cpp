@@ -43,7 +43,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         const QChar key = KeyCharacter(static_cast<QKeyEvent*>(event));
         if (!key.isNull()) {
             bool consumed = false;
-            Guarded(
+            // Keys reach here only outside a wait: the input gate holds them.
+            GuardedNow(
                 [&] { consumed = watched == Edit1 ? Edit1KeyPress(key) : ListView1KeyPress(key); });
             if (consumed)
                 return true;

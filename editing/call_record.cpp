@@ -9,7 +9,8 @@ void TForm1::SpeedButton9Click()
     if (!row)
         return; // no customer to log a call for
     Form4->Tag = Customers.ID(*row);
-    if (Form4->exec() == TForm4::ResultCancel)
+    // Closed while saving: whether the call was stored, the call log tells.
+    if (Form4->exec() == TForm4::ResultCancel && !Form4->SaveAbandoned())
         return;
     LoadCalls();
     CallList();

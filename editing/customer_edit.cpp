@@ -22,6 +22,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QLocale>
 #include <QProgressBar>
 #include <QRegularExpression>
@@ -56,8 +57,20 @@ void SetDate(QLineEdit* field, const QString& stored)
 
 } // namespace
 
+bool TForm2::AbandonSave()
+{
+    if (!m_saving)
+        return false;
+    m_saveAbandoned = true;
+    // The save's own request, or the reload that follows it.
+    IdHTTP1.abandon();
+    m_form1->IdHTTP1.abandon();
+    return true;
+}
+
 void TForm2::showEvent(QShowEvent* event)
 {
+    m_saveAbandoned = false;
     QDialog::showEvent(event);
     CentreOnScreen(this);
     FormActivate();
@@ -234,6 +247,8 @@ void TForm2::BitBtn2Click()
         }
     }
 
+    m_saving = true;
+    const auto notSaving = qScopeGuard([this] { m_saving = false; });
     m_form5->ShowTask(QStringLiteral("Saving Customer Data"), true);
     const QString script = Endpoints::Address(
         m_serverBaseAddress, Tag <= 0 ? Endpoints::NewCustomer : Endpoints::ModifyCustomer);
@@ -289,6 +304,9 @@ void TForm1::SpeedButton1Click()
 {
     Form2->Tag = 0;
     Form2->exec();
+    // Closed while saving: whether the customer was added, the list tells.
+    if (Form2->SaveAbandoned())
+        LoadCustomers();
 }
 
 void TForm1::SpeedButton2Click()
@@ -297,8 +315,14 @@ void TForm1::SpeedButton2Click()
     if (remembered < 0)
         return; // nothing to edit
     Form2->Tag = 1;
-    if (Form2->exec() == TForm2::ResultCancelled)
+    const int result = Form2->exec();
+    if (Form2->SaveAbandoned()) {
+        // Closed while saving: whether the change was stored, the list tells.
+        KeepSelection = true;
+        LoadCustomers();
+    } else if (result == TForm2::ResultCancelled) {
         return;
+    }
     const int count = ListModel->count();
     if (count == 0)
         return;

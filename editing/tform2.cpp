@@ -173,9 +173,9 @@ void TForm2::Build()
         setTabOrder(order[i], order[i + 1]);
 
     connect(ButtonGradient1, &QCommandLinkButton::clicked, this,
-            [this] { Guarded([this] { BitBtn2Click(); }); });
+            [this] { Guarded(this, [this] { BitBtn2Click(); }); });
     connect(ButtonGradient2, &QCommandLinkButton::clicked, this,
-            [this] { Guarded([this] { BitBtn1Click(); }); });
+            [this] { Guarded(this, [this] { BitBtn1Click(); }); });
 
     for (QLineEdit* e : {txtLN, txtFN, txtBN, txtAD, txtCY, txtST, txtZP, txtP1, txtP2, txtEM,
                          txtSN, txtPK, ceBD, ceDD, cePD, ceANI})

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "http_client.h"
+#include "save_abandoning.h"
 
 #include <QDialog>
 
@@ -20,7 +21,7 @@ class TForm5;
 // Form2: the customer edit dialog (modal, created once and reused). Tag 0
 // adds a customer, Tag 1 modifies the one selected in the main window. Its
 // controls are never cleared between uses.
-class TForm2 : public QDialog
+class TForm2 : public QDialog, public SaveAbandoning
 {
     Q_OBJECT
 public:
@@ -65,6 +66,9 @@ public:
     // The 21 request fields of the save, in order, from the controls.
     QStringList RequestFields(std::int32_t id) const;
 
+    bool AbandonSave() override;
+    bool SaveAbandoned() const override { return m_saveAbandoned; }
+
     void IdHTTP1WorkBegin(TransferDirection direction, std::int64_t expected);
     void IdHTTP1Work(TransferDirection direction, std::int64_t reached);
     void IdHTTP1WorkEnd(TransferDirection direction);
@@ -78,6 +82,8 @@ protected:
 
 private:
     void Build();
+    bool m_saving = false; // the save's request or the reload after it waits
+    bool m_saveAbandoned = false;
     TForm1* m_form1;
     TForm5* m_form5;
     QString m_serverBaseAddress;

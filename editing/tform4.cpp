@@ -65,8 +65,8 @@ TForm4::TForm4(QString callServerBaseAddress, QString userName, QString password
         b->setDefault(false);
     }
 
-    connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
-    connect(Button2, &QPushButton::clicked, this, [this] { Guarded([this] { Button2Click(); }); });
+    connect(Button1, &QPushButton::clicked, this, [this] { Guarded(this, [this] { Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Guarded(this, [this] { Button2Click(); }); });
 
     setTabOrder(ComboBox1, RadioButton1);
     setTabOrder(RadioButton1, RadioButton2);
@@ -80,8 +80,18 @@ void TForm4::reject()
     Button1Click();
 }
 
+bool TForm4::AbandonSave()
+{
+    if (!IdHTTP1.busy())
+        return false;
+    m_saveAbandoned = true;
+    IdHTTP1.abandon();
+    return true;
+}
+
 void TForm4::showEvent(QShowEvent* event)
 {
+    m_saveAbandoned = false;
     QDialog::showEvent(event);
     CentreOnScreen(this);
 }

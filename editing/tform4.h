@@ -1,6 +1,7 @@
 #pragma once
 
 #include "http_client.h"
+#include "save_abandoning.h"
 
 #include <QDialog>
 #include <QStringList>
@@ -13,7 +14,7 @@ class QRadioButton;
 
 // Form4: the call record dialog (modal, created once and reused). The
 // customer's ID travels in Tag. Its controls keep their state between uses.
-class TForm4 : public QDialog
+class TForm4 : public QDialog, public SaveAbandoning
 {
     Q_OBJECT
 public:
@@ -39,6 +40,9 @@ public:
     // The four request fields, in order.
     QStringList RequestFields() const;
 
+    bool AbandonSave() override;
+    bool SaveAbandoned() const override { return m_saveAbandoned; }
+
 public Q_SLOTS:
     void reject() override; // the close box cancels
 
@@ -48,4 +52,5 @@ protected:
 
 private:
     QString m_callServerBaseAddress;
+    bool m_saveAbandoned = false;
 };

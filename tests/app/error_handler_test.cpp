@@ -39,9 +39,9 @@ TEST(ErrorHandlerTest, GuardedReportsEveryFailureAndClosesTheProgressWindow)
     });
     SetProgressWindowCloser([&] { ++closes; });
 
-    Guarded([] { throw ConversionError(u"'''' is not a valid integer value"_s); });
-    Guarded([] { throw std::runtime_error("plain failure"); });
-    Guarded([] {});
+    GuardedNow([] { throw ConversionError(u"'''' is not a valid integer value"_s); });
+    GuardedNow([] { throw std::runtime_error("plain failure"); });
+    GuardedNow([] {});
 
     EXPECT_EQ(boxes, (QStringList{u"'''' is not a valid integer value."_s, u"plain failure."_s}));
     EXPECT_EQ(closes, 2);

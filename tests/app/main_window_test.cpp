@@ -199,12 +199,16 @@ TEST(MainWindowTest, ProgressWindowFollowsTheTransfer)
     EXPECT_FALSE(progress.isVisible());
 }
 
-TEST(MainWindowTest, ALoadCannotStartWhileAnotherWaits)
+// A change the code (or a screen reader) makes while a list waits starts
+// no second load inside the wait: its handler runs once the wait is over.
+TEST(MainWindowTest, AHandlerStartedDuringAWaitRunsAfterIt)
 {
     scripted::ScriptedServer server({
         {{{800, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n0<br>"}}},
         scripted::Answer("HTTP/1.1 200 OK", {}, "stats"),
         scripted::Answer("HTTP/1.1 200 OK", {}, "0<br>"),
+        scripted::Answer("HTTP/1.1 200 OK", {}, "0<br>"),
+        scripted::Answer("HTTP/1.1 200 OK", {}, "stats"),
     });
     GuiFixture fixture;
     fixture.windows = std::make_unique<WindowSet>(
@@ -219,9 +223,13 @@ TEST(MainWindowTest, ALoadCannotStartWhileAnotherWaits)
     fixture.waitUntilIdle();
 
     EXPECT_EQ(connectionsDuringWait, 1u);
-    ASSERT_EQ(fixture.errorBoxes.size(), 1);
-    EXPECT_EQ(server.waitForRequests(3).size(), 3u);
-    EXPECT_EQ(form.Customers.CustomerCount(), 0);
+    EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return server.requests().size() >= 5 && !form.IdHTTP1.busy(); }));
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 5u);
+    EXPECT_EQ(requests[3].requestLine(), "POST /manage/datapile.php HTTP/1.0");
+    EXPECT_EQ(form.TabControl3->currentIndex(), 2);
     EXPECT_FALSE(form.IdHTTP1.busy());
 }
 

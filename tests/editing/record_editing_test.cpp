@@ -524,6 +524,9 @@ TEST(CustomerEditTest, FailedReloadAfterASavedEditStillEndsTheDialog)
         scripted::Answer("HTTP/1.1 200 OK", {}, "0<br>"),
         scripted::Answer("HTTP/1.1 200 OK", {}, "Customer 7 updated."),
         scripted::Answer("HTTP/1.1 500 Internal Server Error", {}, "Error: broken"),
+        // The next load, a letter tab's, selects its first customer again.
+        scripted::Answer("HTTP/1.1 200 OK", {utf8}, refserver::CustomerListText({lee})),
+        scripted::Answer("HTTP/1.1 200 OK", {}, "stats"),
     });
     GuiFixture fixture;
     fixture.start(QString::fromStdString(server.address("")));
@@ -546,6 +549,14 @@ TEST(CustomerEditTest, FailedReloadAfterASavedEditStillEndsTheDialog)
         << requests[3].requestLine();
     EXPECT_EQ(requests[3].body().rfind("ID=7&", 0), 0u) << requests[3].body();
     EXPECT_EQ(server.connectionCount(), 5u);
+
+    form.SelectPosition(-1);
+    QTest::mouseClick(form.TabControl3, Qt::LeftButton, {},
+                      form.TabControl3->tabRect(12).center()); // "L"
+    ASSERT_TRUE(fixture.waitUntilIdle());
+    EXPECT_EQ(server.connectionCount(), 7u);
+    EXPECT_EQ(fixture.errorBoxes.size(), 1);
+    EXPECT_EQ(form.SelectedPosition(), 0) << "the failed reload's wish to keep the selection is over";
 }
 
 TEST(CustomerEditTest, SaveShowsTheDialogsOwnProgress)
