@@ -27,9 +27,9 @@ bool HttpClientState::withinLimit(std::size_t count)
 
 // Checked once the headers of a final answer are over, before any of
 // its body is read.
-bool HttpClientState::bodyReadable()
+bool HttpClientState::bodyReadable(bool bodyUsed)
 {
-    fault = head.fault();
+    fault = bodyUsed ? head.fault() : QString();
     if (fault.isEmpty() && !head.chunked() && head.contentLength() > maxAnswerBytes - answerBytes)
         fault = AnswerTooLargeMessage(maxAnswerBytes);
     return fault.isEmpty();
@@ -88,7 +88,10 @@ std::size_t OnHeaderLine(char* data, std::size_t size, std::size_t count, void* 
         p->awaitingStatusLine = true;
         return n;
     }
-    if (p->status != 204 && p->status != 304 && !p->bodyReadable())
+    // Any other answer fails with its status, so how its body is framed or
+    // coded does not matter: it only becomes the error's text.
+    const bool bodyUsed = p->status >= 200 && p->status <= 299;
+    if (p->status != 204 && p->status != 304 && !p->bodyReadable(bodyUsed))
         return 0;
     if (!p->startStream())
         return 0;

@@ -108,6 +108,8 @@ void SetRequestOptions(HttpClientState& p, const QByteArray& url, curl_slist* he
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &p);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBodyPiece);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &p);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, &OnNewSocket);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, &p);
     curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &OnConnected);
     curl_easy_setopt(easy, CURLOPT_PREREQDATA, &p);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);

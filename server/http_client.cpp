@@ -166,12 +166,16 @@ QString HttpClient::post(const QString& address, const QStringList& fields, Answ
 
         if (d->callbackError)
             std::rethrow_exception(d->callbackError);
-        if (!d->fault.isEmpty())
-            throw TransportError(d->fault);
         if (result == CURLE_ABORTED_BY_CALLBACK && d->attemptsExhausted)
             throw HttpStatusError(QString::fromLatin1(d->statusLine), d->status,
                                   DecodeResponseBody(d->responseBody, d->head.contentType()));
-        RaiseTransferError(*d, result, address);
+        // A status error wins over a body cut short, too large or framed
+        // wrongly: what arrived of the body is the error's text.
+        if (!d->failedByStatus()) {
+            if (!d->fault.isEmpty())
+                throw TransportError(d->fault);
+            RaiseTransferError(*d, result, address);
+        }
 
         dispatchEvents();
         if (OnWorkEnd)

@@ -93,10 +93,14 @@ struct HttpClientState
 
     // The headers of a final answer are over and its body is being read.
     bool inBody() const { return headersComplete && status >= 200; }
+    // The transfer got as far as the body of an answer that fails with its
+    // status; what happened to the body after that does not change the error.
+    bool failedByStatus() const { return inBody() && !awaitingStatusLine && status > 299; }
 
     // answer_checks.cpp
     bool withinLimit(std::size_t count);
-    bool bodyReadable();
+    // A body that is not used is read only as far as the limit allows.
+    bool bodyReadable(bool bodyUsed);
     QString cutShortMessage() const;
 
     // answer_streaming.cpp
@@ -120,6 +124,7 @@ void InitCurlOnce();
 CURLcode RunTransfer(HttpClientState& p, const std::function<void()>& dispatchEvents);
 // Raises the error a transfer that did not end with a whole answer stands for.
 void RaiseTransferError(const HttpClientState& p, CURLcode result, const QString& address);
+int OnNewSocket(void* self, curl_socket_t, curlsocktype);
 int OnConnected(void* self, char*, char*, int, int);
 std::size_t ReadRequestBody(char* buffer, std::size_t size, std::size_t count, void* self);
 int RewindRequestBody(void* self, curl_off_t offset, int origin);

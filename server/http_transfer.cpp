@@ -125,6 +125,15 @@ void RaiseTransferError(const HttpClientState& p, CURLcode result, const QString
     }
 }
 
+// Each connection carries a new request, also one curl repeats by itself
+// for an authentication round: the answer before it no longer stands for
+// the outcome, even when this connection fails before it is established.
+int OnNewSocket(void* self, curl_socket_t, curlsocktype)
+{
+    static_cast<HttpClientState*>(self)->headersComplete = false;
+    return CURL_SOCKOPT_OK;
+}
+
 int OnConnected(void* self, char*, char*, int, int)
 {
     auto* p = static_cast<HttpClientState*>(self);
