@@ -48,10 +48,10 @@ QString HttpClientState::cutShortMessage() const
     return QStringLiteral("Connection Closed Gracefully.");
 }
 
-std::size_t OnHeaderLine(char* data, std::size_t size, std::size_t count, void* self)
+namespace {
+
+std::size_t TakeHeaderLine(HttpClientState* p, const char* data, std::size_t n)
 {
-    auto* p = static_cast<HttpClientState*>(self);
-    const std::size_t n = size * count;
     QByteArrayView line(data, qsizetype(n));
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
@@ -93,9 +93,17 @@ std::size_t OnHeaderLine(char* data, std::size_t size, std::size_t count, void* 
     const bool bodyUsed = p->status >= 200 && p->status <= 299;
     if (p->status != 204 && p->status != 304 && !p->bodyReadable(bodyUsed))
         return 0;
-    if (!p->startStream())
-        return 0;
+    p->startStream();
     p->events.push_back({TransferEvent::Begin, TransferDirection::Receive,
                          std::max<std::int64_t>(p->head.contentLength(), 0)});
     return n;
+}
+
+} // namespace
+
+std::size_t OnHeaderLine(char* data, std::size_t size, std::size_t count, void* self)
+{
+    // Any count but the line's own stops the transfer.
+    return Guarded(self, std::size_t(0),
+                   [&](HttpClientState& p) { return TakeHeaderLine(&p, data, size * count); });
 }

@@ -6,48 +6,36 @@
 #include <cstring>
 
 // A successful answer with a body goes to the sink as it arrives when
-// its headers settle how to decode it. False when the sink failed.
-bool HttpClientState::startStream()
+// its headers settle how to decode it.
+void HttpClientState::startStream()
 {
     if (!sink || status < 200 || status > 299 || status == 204)
-        return true;
+        return;
     stream = BodyTextStream::For(head.contentType());
     if (!stream)
-        return true;
-    try {
-        const std::int64_t expected = head.chunked() ? -1 : head.contentLength();
-        sinkTakesBytes = sink->beginBytes(expected, stream->byteText());
-        if (!sinkTakesBytes)
-            sink->begin(expected);
-        return true;
-    } catch (...) {
-        callbackError = std::current_exception();
-        return false;
-    }
+        return;
+    const std::int64_t expected = head.chunked() ? -1 : head.contentLength();
+    sinkTakesBytes = sink->beginBytes(expected, stream->byteText());
+    if (!sinkTakesBytes)
+        sink->begin(expected);
 }
 
 std::size_t OnBodyPiece(char* data, std::size_t size, std::size_t count, void* self)
 {
-    auto* p = static_cast<HttpClientState*>(self);
-    const std::size_t n = size * count;
-    if (!p->withinLimit(n))
-        return CURL_WRITEFUNC_ERROR;
-    if (p->stream) {
-        try {
-            if (p->sinkTakesBytes)
-                p->sink->takeBytes(QByteArrayView(data, qsizetype(n)));
-            else
-                p->stream->feed(QByteArrayView(data, qsizetype(n)), *p->sink);
-        } catch (...) {
-            p->callbackError = std::current_exception();
-            return CURL_WRITEFUNC_ERROR;
-        }
-    } else {
-        p->responseBody.append(data, qsizetype(n));
-    }
-    p->bodyBytes += std::int64_t(n);
-    p->events.push_back({TransferEvent::Work, TransferDirection::Receive, p->bodyBytes});
-    return n;
+    return Guarded(self, std::size_t(CURL_WRITEFUNC_ERROR), [&](HttpClientState& p) {
+        const std::size_t n = size * count;
+        if (!p.withinLimit(n))
+            return std::size_t(CURL_WRITEFUNC_ERROR);
+        if (!p.stream)
+            p.responseBody.append(data, qsizetype(n));
+        else if (p.sinkTakesBytes)
+            p.sink->takeBytes(QByteArrayView(data, qsizetype(n)));
+        else
+            p.stream->feed(QByteArrayView(data, qsizetype(n)), *p.sink);
+        p.bodyBytes += std::int64_t(n);
+        p.events.push_back({TransferEvent::Work, TransferDirection::Receive, p.bodyBytes});
+        return n;
+    });
 }
 
 void WriteWhole(const QString& text, AnswerSink& sink)

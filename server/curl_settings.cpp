@@ -65,19 +65,20 @@ int NoteChainProblem(int verified, X509_STORE_CTX* chain)
 // the system's authorities.
 CURLcode PrepareTls(CURL*, void* sslContext, void* self)
 {
-    auto* p = static_cast<HttpClientState*>(self);
-    auto* context = static_cast<SSL_CTX*>(sslContext);
-    p->chainProblem = X509_V_OK;
-    SSL_CTX_set_ex_data(context, ContextIndex(), p);
-    SSL_CTX_set_verify(context, SSL_CTX_get_verify_mode(context), &NoteChainProblem);
-    if (p->caFile.isEmpty())
-        return CURLE_OK;
-    X509_STORE* store = SSL_CTX_get_cert_store(context);
-    if (X509_STORE_load_file(store, QFile::encodeName(p->caFile).constData()) == 1)
-        return CURLE_OK;
-    ERR_clear_error();
-    p->fault = CaFileMessage(p->caFile);
-    return CURLE_SSL_CACERT_BADFILE;
+    return Guarded(self, CURLE_ABORTED_BY_CALLBACK, [&](HttpClientState& p) {
+        auto* context = static_cast<SSL_CTX*>(sslContext);
+        p.chainProblem = X509_V_OK;
+        SSL_CTX_set_ex_data(context, ContextIndex(), &p);
+        SSL_CTX_set_verify(context, SSL_CTX_get_verify_mode(context), &NoteChainProblem);
+        if (p.caFile.isEmpty())
+            return CURLE_OK;
+        X509_STORE* store = SSL_CTX_get_cert_store(context);
+        if (X509_STORE_load_file(store, QFile::encodeName(p.caFile).constData()) == 1)
+            return CURLE_OK;
+        ERR_clear_error();
+        p.fault = CaFileMessage(p.caFile);
+        return CURLE_SSL_CACERT_BADFILE;
+    });
 }
 
 } // namespace

@@ -104,8 +104,23 @@ struct HttpClientState
     QString cutShortMessage() const;
 
     // answer_streaming.cpp
-    bool startStream();
+    void startStream();
 };
+
+// Runs the body of a curl callback. curl is C: no exception may unwind
+// through it. One that `body` raises is kept, curl is told to stop with
+// `abortCode`, and Post raises the exception once curl has returned.
+template <typename R, typename F> R Guarded(void* self, R abortCode, F&& body)
+{
+    auto& p = *static_cast<HttpClientState*>(self);
+    try {
+        return body(p);
+    } catch (...) {
+        if (!p.callbackError)
+            p.callbackError = std::current_exception();
+        return abortCode;
+    }
+}
 
 // curl_settings.cpp: the options of a request, its callbacks included, and
 // the credentials of an attempt.

@@ -39,6 +39,14 @@ TransportError OtherTransferError(CURL* easy, const char* errorBuffer, CURLcode 
     return TransportError(detail.endsWith(u'.') ? detail : detail + u'.');
 }
 
+// A multi handle call that failed: the transfer cannot go on.
+void CheckMulti(CURLMcode code)
+{
+    if (code != CURLM_OK)
+        throw TransportError(QStringLiteral("The transfer could not go on: %1.")
+                                 .arg(QString::fromUtf8(curl_multi_strerror(code))));
+}
+
 } // namespace
 
 void InitCurlOnce()
@@ -51,7 +59,7 @@ CURLcode RunTransfer(HttpClientState& p, const std::function<void()>& dispatchEv
 {
     CURLM* multi = p.multi;
     CURL* easy = p.easy;
-    curl_multi_add_handle(multi, easy);
+    CheckMulti(curl_multi_add_handle(multi, easy));
     struct Detach
     {
         CURLM* multi;
@@ -62,7 +70,7 @@ CURLcode RunTransfer(HttpClientState& p, const std::function<void()>& dispatchEv
     auto lastPump = Clock::now();
     for (;;) {
         int running = 0;
-        curl_multi_perform(multi, &running);
+        CheckMulti(curl_multi_perform(multi, &running));
         dispatchEvents();
         if (!running)
             break;
@@ -71,7 +79,7 @@ CURLcode RunTransfer(HttpClientState& p, const std::function<void()>& dispatchEv
 
         const int slice = p.connected ? ReceivingSliceMs : ConnectingSliceMs;
         int ready = 0;
-        curl_multi_poll(multi, nullptr, 0, slice, &ready);
+        CheckMulti(curl_multi_poll(multi, nullptr, 0, slice, &ready));
         const auto now = Clock::now();
         if (ready == 0 || now - lastPump >= std::chrono::milliseconds(slice)) {
             RequestWaits::ServiceQueue();
@@ -136,32 +144,34 @@ int OnNewSocket(void* self, curl_socket_t, curlsocktype)
 
 int OnConnected(void* self, char*, char*, int, int)
 {
-    auto* p = static_cast<HttpClientState*>(self);
-    if (++p->requestsSent > MaxAttempts) {
-        p->attemptsExhausted = true;
-        return CURL_PREREQFUNC_ABORT;
-    }
-    p->connected = true;
-    p->awaitingStatusLine = true;
-    p->sent = 0;
-    p->events.push_back({TransferEvent::Begin, TransferDirection::Send, p->requestBody.size()});
-    if (p->requestBody.isEmpty())
-        p->events.push_back({TransferEvent::End, TransferDirection::Send, 0});
-    return CURL_PREREQFUNC_OK;
+    return Guarded(self, int(CURL_PREREQFUNC_ABORT), [](HttpClientState& p) {
+        if (++p.requestsSent > MaxAttempts) {
+            p.attemptsExhausted = true;
+            return int(CURL_PREREQFUNC_ABORT);
+        }
+        p.connected = true;
+        p.awaitingStatusLine = true;
+        p.sent = 0;
+        p.events.push_back({TransferEvent::Begin, TransferDirection::Send, p.requestBody.size()});
+        if (p.requestBody.isEmpty())
+            p.events.push_back({TransferEvent::End, TransferDirection::Send, 0});
+        return int(CURL_PREREQFUNC_OK);
+    });
 }
 
 std::size_t ReadRequestBody(char* buffer, std::size_t size, std::size_t count, void* self)
 {
-    auto* p = static_cast<HttpClientState*>(self);
-    const std::size_t n = std::min(size * count, std::size_t(p->requestBody.size() - p->sent));
-    if (n == 0)
-        return 0;
-    std::memcpy(buffer, p->requestBody.constData() + p->sent, n);
-    p->sent += qsizetype(n);
-    p->events.push_back({TransferEvent::Work, TransferDirection::Send, p->sent});
-    if (p->sent == p->requestBody.size())
-        p->events.push_back({TransferEvent::End, TransferDirection::Send, 0});
-    return n;
+    return Guarded(self, std::size_t(CURL_READFUNC_ABORT), [&](HttpClientState& p) {
+        const std::size_t n = std::min(size * count, std::size_t(p.requestBody.size() - p.sent));
+        if (n == 0)
+            return n;
+        std::memcpy(buffer, p.requestBody.constData() + p.sent, n);
+        p.sent += qsizetype(n);
+        p.events.push_back({TransferEvent::Work, TransferDirection::Send, p.sent});
+        if (p.sent == p.requestBody.size())
+            p.events.push_back({TransferEvent::End, TransferDirection::Send, 0});
+        return n;
+    });
 }
 
 // An authentication round may send the body again.
