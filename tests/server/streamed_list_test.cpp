@@ -2,6 +2,7 @@
 // when the whole answer is decoded and cut at once: the same text, the same
 // table, the same error, wherever the pieces happen to be cut.
 
+#include "address_space.h"
 #include "background_sink.h"
 #include "call_table.h"
 #include "customer_table.h"
@@ -18,6 +19,8 @@
 #include <QString>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -360,6 +363,58 @@ TEST(StreamedListTest, ListsCutOnASecondThreadComeOutAsFromTheWholeText)
             EXPECT_EQ(outcome, WholeOutcome<TCustomerTable::Builder>(text));
         }
     }
+}
+
+// An announced length is no promise: memory is taken for the text that
+// arrives, however much more was announced.
+TEST(StreamedListTest, AHugeAnnouncedLengthTakesMemoryOnlyForWhatArrives)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer holds address space of its own";
+#else
+    const QString record = ListRecord(Customer(u"7"_s, u"Smith"_s));
+    std::string fields; // the 16 text fields after the business name
+    for (int i = 0; i < 16; ++i)
+        fields += "f\t";
+    const struct
+    {
+        const char* name;
+        QByteArray body;
+        std::string outcome;
+    } cases[] = {
+        {"one record", (u"1<br>"_s + record).toUtf8(),
+         "count 1\n1\n7\tSmith\tf\t  Caf\xC3\xA9 Ltd \t" + fields + "1\n"},
+        {"the largest count", (u"2147483647<br>"_s + record).toUtf8(),
+         "count 2147483647\nerror: '''' is not a valid integer value"},
+    };
+    // A fresh process whose address space ends far below what the
+    // announced length would take as text.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            if (!address_space::AllowOnly(std::int64_t(1) << 30))
+                std::_Exit(3);
+            const std::int64_t announced = 2'000'000'000;
+            bool expected = true;
+            const auto check = [&](const char* name, const char* path, const std::string& outcome,
+                                   const std::string& wanted) {
+                if (outcome == wanted)
+                    return;
+                std::fprintf(stderr, "%s, %s: %s\n", name, path, outcome.c_str());
+                expected = false;
+            };
+            for (const auto& c : cases) {
+                check(c.name, "decoded",
+                      StreamedOutcome<TCustomerTable::Builder>({c.body}, announced), c.outcome);
+                check(c.name, "cut as bytes",
+                      ByteOutcome<TCustomerTable::Builder>({c.body}, announced,
+                                                           AnswerSink::ByteText::Utf8),
+                      c.outcome);
+            }
+            std::_Exit(expected ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+#endif
 }
 
 TEST(StreamedListTest, ATableReplacedByOneOfItsSizeLendsItsBuffersToTheNext)
