@@ -62,26 +62,27 @@ void BackgroundSink::endWorker(bool& flag)
 void BackgroundSink::run()
 {
     ClearUpperVectorState();
-    QByteArray batch;
-    batch.reserve(PendingLimit);
-    for (;;) {
-        {
-            std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [&] { return m_stopping || m_ended || !m_pending.isEmpty(); });
-            if (m_stopping || m_pending.isEmpty())
-                return;
-            // The two buffers change places, keeping their room.
-            batch.resize(0);
-            std::swap(batch, m_pending);
-        }
-        m_changed.notify_all();
-        try {
-            m_target.takeBytes(batch);
-        } catch (...) {
-            const std::lock_guard lock(m_mutex);
-            m_error = std::current_exception();
+    // Whatever fails here, the worker's own buffer included, goes to the
+    // caller: an exception leaving the thread would end the program.
+    try {
+        QByteArray batch;
+        batch.reserve(PendingLimit);
+        for (;;) {
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [&] { return m_stopping || m_ended || !m_pending.isEmpty(); });
+                if (m_stopping || m_pending.isEmpty())
+                    return;
+                // The two buffers change places, keeping their room.
+                batch.resize(0);
+                std::swap(batch, m_pending);
+            }
             m_changed.notify_all();
-            return;
+            m_target.takeBytes(batch);
         }
+    } catch (...) {
+        const std::lock_guard lock(m_mutex);
+        m_error = std::current_exception();
+        m_changed.notify_all();
     }
 }

@@ -57,9 +57,10 @@ void ListBuilder::startRecords()
         m_phase = Phase::Done;
         return;
     }
-    // Reserve for what the text can hold, not for what was announced.
-    const qsizetype fit = m_expectedChars >= 0 ? qsizetype(m_expectedChars) / m_minimalRecordLength + 1
-                                               : UnknownLengthRows;
+    // Reserve for what the text can hold, not for what was announced, and
+    // for no more text than is reserved before it arrives.
+    const qsizetype text = std::min(qsizetype(m_expectedChars), TextRows::MostReservedChars);
+    const qsizetype fit = m_expectedChars >= 0 ? text / m_minimalRecordLength + 1 : UnknownLengthRows;
     const qsizetype rows = std::min<qsizetype>(m_count, fit);
     reserveRows(rows);
     m_rows.reserveRows(rows);

@@ -50,6 +50,7 @@ TextRows& TextRows::operator=(TextRows&& other) noexcept
     m_cut = std::exchange(other.m_cut, 0);
     m_read = std::exchange(other.m_read, 0);
     m_size = std::exchange(other.m_size, 0);
+    m_announcedCapacity = std::exchange(other.m_announcedCapacity, 0);
 
     const std::size_t bytes = std::size_t(chars.capacity()) * sizeof(char16_t);
     // Kept only for a successor of about the same size: a list that shrank
@@ -84,8 +85,9 @@ void TextRows::reserveRows(qsizetype rows)
 
 void TextRows::reserveText(qsizetype chars)
 {
-    const qsizetype capacity =
-        std::clamp<qsizetype>(chars < 0 ? FirstCapacity : chars + WidenSlack, 1, MaxChars);
+    m_announcedCapacity = chars < 0 ? 0 : std::min(chars + WidenSlack, MaxChars);
+    const qsizetype capacity = std::clamp<qsizetype>(
+        chars < 0 ? FirstCapacity : std::min(chars, MostReservedChars) + WidenSlack, 1, MaxChars);
     bool reused = false;
     {
         const std::lock_guard lock(SpareMutex);
@@ -115,7 +117,21 @@ bool TextRows::roomAfter(qsizetype used, qsizetype chars)
         return true;
     if (chars > MaxChars - used)
         return false;
-    setCapacity(std::min(MaxChars, std::max(m_chars.size() * 2, used + chars)));
+    qsizetype capacity = std::min(MaxChars, std::max(m_chars.size() * 2, used + chars));
+    if (used + chars <= m_announcedCapacity)
+        capacity = std::min(capacity, m_announcedCapacity);
+    // A new buffer, advised before the text moves into it so that the copy
+    // too lands in huge pages; only what is used moves (a reallocation
+    // would copy the whole old buffer, untouched room included).
+    QString grown;
+    grown.reserve(capacity);
+    grown.resize(capacity);
+    auto* to = reinterpret_cast<char16_t*>(grown.data());
+    AdviseHugePages(to, std::size_t(capacity) * sizeof(char16_t));
+    if (used > 0)
+        std::memcpy(to, m_buffer, std::size_t(used) * sizeof(char16_t));
+    m_chars = std::move(grown);
+    m_buffer = to;
     return true;
 }
 

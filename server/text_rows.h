@@ -58,6 +58,10 @@ public:
     // Building. `chars` bounds the text to come when known (else -1), and
     // `rows` estimates its rows; both only size the first allocations.
     void reserveText(qsizetype chars);
+    // The most text reserved before any arrives, whatever length was
+    // announced (64 MiB): an announcement is no promise, and the buffer
+    // grows as the text comes.
+    static constexpr qsizetype MostReservedChars = qsizetype(32) << 20;
     void reserveRows(qsizetype rows);
     // Room for `chars` more characters of text to cut; false when the
     // table's text would outgrow its 32-bit offsets.
@@ -113,4 +117,7 @@ private:
     qsizetype m_cut = 0;
     qsizetype m_read = 0;
     qsizetype m_size = 0;
+    // The buffer's size when the announced text has arrived whole: growth
+    // stops there rather than doubling past it. 0 when none was announced.
+    qsizetype m_announcedCapacity = 0;
 };

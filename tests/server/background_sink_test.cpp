@@ -2,6 +2,7 @@
 // reaches the builder in order, its failures reach the caller, and an
 // answer dropped halfway stops the worker.
 
+#include "address_space.h"
 #include "background_sink.h"
 
 #include <gtest/gtest.h>
@@ -13,9 +14,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <new>
 #include <stdexcept>
 #include <thread>
 #include <vector>
+
+#include <malloc.h>
+#include <pthread.h>
 
 namespace {
 
@@ -31,7 +37,12 @@ public:
         return m_room.data();
     }
     void took(qsizetype chars) override { text += QStringView(m_room.data(), chars); }
-    bool beginBytes(std::int64_t, ByteText) override { return takesBytes; }
+    bool beginBytes(std::int64_t, ByteText) override
+    {
+        if (onBeginBytes)
+            onBeginBytes();
+        return takesBytes;
+    }
     void takeBytes(QByteArrayView piece) override
     {
         if (delay.count() > 0)
@@ -43,6 +54,7 @@ public:
     }
 
     bool takesBytes = true;
+    std::function<void()> onBeginBytes;
     std::chrono::milliseconds delay{0};
     qsizetype failAfter = -1;
     int begun = 0;
@@ -98,6 +110,45 @@ TEST(BackgroundSinkTest, TheTargetsFailureReachesTheCaller)
     }
     EXPECT_TRUE(raised);
     EXPECT_LE(target.bytes.size(), 100);
+}
+
+TEST(BackgroundSinkTest, TheWorkersOwnLackOfMemoryReachesTheCaller)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer holds address space of its own";
+#else
+    // A fresh process, so that no free block of the heap can serve the
+    // worker's buffer.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            // Small thread stacks, one heap, and large blocks always mapped
+            // afresh: once the caller's buffer and the worker's stack are in
+            // place, there is no room left for the worker's own buffer.
+            constexpr std::size_t Stack = 256 * 1024;
+            pthread_attr_t attributes;
+            pthread_attr_init(&attributes);
+            pthread_attr_setstacksize(&attributes, Stack);
+            pthread_setattr_default_np(&attributes);
+            mallopt(M_ARENA_MAX, 1);
+            mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+            RecordingSink target;
+            target.onBeginBytes = [] {
+                if (!address_space::AllowOnly(BackgroundSink::PendingLimit + Stack + 512 * 1024))
+                    std::_Exit(3);
+            };
+            BackgroundSink sink(target);
+            try {
+                sink.beginBytes(1, AnswerSink::ByteText::Utf8);
+                sink.takeBytes("x");
+                sink.finish();
+            } catch (const std::bad_alloc&) {
+                std::_Exit(0);
+            }
+            std::_Exit(2); // the worker found room after all
+        },
+        testing::ExitedWithCode(0), "");
+#endif
 }
 
 TEST(BackgroundSinkTest, AnAnswerDroppedHalfwayStopsTheWorker)

@@ -396,13 +396,16 @@ void ExpectFaults(HttpClient& client, std::span<const FaultCase> cases,
     }
 }
 
+// "hello", gzipped.
+const std::string Gzipped("\x1F\x8B\x08\x00\x00\x00\x00\x00\x00\x03\xCB\x48\xCD\xC9\xC9\x07"
+                          "\x00\x86\xA6\x10\x36\x05\x00\x00\x00",
+                          25);
+
 // Answers whose body cannot be taken as it came: handing them on as data
 // would give the parsers something the server never meant.
 TEST(HttpClientResponseTest, AnswersWithABrokenBodyRaiseANamedFault)
 {
-    const std::string gzipped("\x1F\x8B\x08\x00\x00\x00\x00\x00\x00\x03\xCB\x48\xCD\xC9\xC9\x07"
-                              "\x00\x86\xA6\x10\x36\x05\x00\x00\x00",
-                              25);
+    const std::string& gzipped = Gzipped;
     const FaultCase cases[] = {
         {"two different lengths",
          {{0,
@@ -411,10 +414,6 @@ TEST(HttpClientResponseTest, AnswersWithABrokenBodyRaiseANamedFault)
         {"two lengths in one header",
          {{0, ResponseBytes("HTTP/1.1 200 OK", {"Content-Length: 6, 5"}, "hello!")}},
          u"The answer announces two different lengths (Content-Length 6 and 5)."},
-        {"two lengths on an error status",
-         {{0, ResponseBytes("HTTP/1.1 404 Not Found", {"Content-Length: 3", "Content-Length: 4"},
-                            "gone")}},
-         u"The answer announces two different lengths (Content-Length 3 and 4)."},
         {"a length too large to represent",
          {{0, ResponseBytes("HTTP/1.1 200 OK", {"Content-Length: 99999999999999999999"}, "short")}},
          u"The answer announces a length too large to represent "
@@ -438,10 +437,6 @@ TEST(HttpClientResponseTest, AnswersWithABrokenBodyRaiseANamedFault)
          {{0, ResponseBytes("HTTP/1.1 200 OK", {"Content-Encoding: gzip", "Content-Encoding: br"},
                             gzipped)}},
          u"The answer is in the content coding \"gzip, br\", which the request did not accept."},
-        {"gzip on an error status",
-         {{0, ResponseBytes("HTTP/1.1 500 Internal Server Error", {"Content-Encoding: gzip"},
-                            gzipped)}},
-         u"The answer is in the content coding \"gzip\", which the request did not accept."},
         {"gzip as a transfer coding",
          {{0, "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n19\r\n" + gzipped +
                   "\r\n0\r\n\r\n"}},
@@ -566,6 +561,64 @@ TEST(HttpClientAuthTest, AnswersABasicChallengeAndThenSendsCredentialsAtOnce)
     EXPECT_EQ(CountHeader(requests[3], "Authorization"), 0u)
         << "credentials leaked to another instance";
     EXPECT_EQ(server.connectionCount(), 4u);
+}
+
+// The refusal page is read and dropped, whatever is wrong with it, and the
+// request repeated with credentials.
+TEST(HttpClientAuthTest, AChallengeIsAnsweredWhateverIsWrongWithItsPage)
+{
+    const std::pair<const char*, const char*> schemes[] = {
+        {"Basic realm=\"x\"", "basic "},
+        {"Digest realm=\"x\", nonce=\"4b1d\", qop=\"auth\"", "digest "},
+    };
+    const struct
+    {
+        const char* name;
+        std::vector<std::string> headers;
+        std::string body;
+    } pages[] = {
+        {"in gzip", {"Content-Encoding: gzip"}, Gzipped},
+        {"with two lengths", {"Content-Length: 6", "Content-Length: 7"}, "denied!"},
+        {"longer than the limit", {"Content-Length: 5000"}, "denied"},
+    };
+    for (const auto& [challenge, prefix] : schemes) {
+        for (const auto& page : pages) {
+            SCOPED_TRACE(std::string(challenge) + " | " + page.name);
+            std::vector<std::string> headers = page.headers;
+            headers.push_back(std::string("WWW-Authenticate: ") + challenge);
+            ScriptedServer server({Answer("HTTP/1.1 401 Unauthorized", headers, page.body),
+                                   Answer("HTTP/1.1 200 OK", {}, "welcome")});
+            HttpClient client(u"anna"_s, u"secret"_s);
+            client.setMaxAnswerBytes(1000);
+            try {
+                EXPECT_EQ(client.Post(At(server, "/"), {}), u"welcome"_s);
+            } catch (const std::exception& e) {
+                ADD_FAILURE() << "raised: " << e.what();
+            }
+            const auto requests = server.requests();
+            EXPECT_EQ(requests.size(), 2u);
+            if (requests.size() >= 2) {
+                const std::string authorization =
+                    Lower(requests[1].header("Authorization").value_or(""));
+                EXPECT_EQ(authorization.rfind(prefix, 0), 0u) << authorization;
+            }
+        }
+    }
+}
+
+// After a refusal that curl answers by itself, the repeat's connection is
+// a new request: its close says nothing about the refusal's body.
+TEST(HttpClientAuthTest, ARepeatClosedAtOnceIsAGracefulClose)
+{
+    const char* challenge = "Digest realm=\"x\", nonce=\"4b1d\", qop=\"auth\"";
+    // The third connection, curl's own repeat, is closed on accept.
+    ScriptedServer server({Challenge({challenge}), Challenge({challenge})});
+    HttpClient client(u"anna"_s, u"wrong"_s);
+    const auto error = Raised<TransportError>([&] { client.Post(At(server, "/"), {}); });
+    if (error) {
+        EXPECT_EQ(error->message().toStdString(), "Connection Closed Gracefully.");
+    }
+    EXPECT_EQ(server.connectionCount(), 3u);
 }
 
 struct SchemeCase
@@ -841,9 +894,6 @@ TEST(HttpClientErrorTest, ABodyCutShortAfterTheHeadersSaysSo)
          {{0, "HTTP/1.1 200 OK\r\nContent-Length: 3000\r\n\r\n" + std::string(1000, 'a')},
           {100, std::string(1000, 'b')}},
          u"The connection closed after 2000 of the 3000 bytes the answer announced."},
-        {"an error status cut short",
-         {{0, "HTTP/1.1 404 Not Found\r\nContent-Length: 10\r\n\r\nnot"}},
-         u"The connection closed after 3 of the 10 bytes the answer announced."},
         {"before the first chunk",
          {{0, chunked}},
          u"The connection closed before the last chunk of the answer."},
@@ -1075,6 +1125,69 @@ TEST(HttpClientLimitTest, TheRawAnswerIsFreedOnceDecoded)
     // The text takes two bytes a character; the bytes it came from must be gone.
     EXPECT_LT(held, 2 * size + size / 4);
 #endif
+}
+
+// ---------------------------------------------------------------------------
+// Error statuses
+
+// An answer with an error status fails with that status, whatever is wrong
+// with its body: the body is only the error's text.
+TEST(HttpClientStatusTest, AnErrorStatusWinsOverWhatIsWrongWithItsBody)
+{
+    const std::string chunkedHead = "Transfer-Encoding: chunked\r\n\r\n";
+    const struct
+    {
+        const char* name;
+        Exchange exchange;
+        std::string statusLine;
+        // The error's text; none where curl or the pieces decide how much of it is read.
+        std::optional<QString> body;
+    } cases[] = {
+        {"a redirect in gzip",
+         Answer("HTTP/1.0 302 Found", {"Location: /login", "Content-Encoding: gzip"}, Gzipped),
+         "HTTP/1.0 302 Found", QString::fromLatin1(Gzipped)},
+        {"two different lengths",
+         Answer("HTTP/1.1 500 Internal Server Error", {"Content-Length: 4", "Content-Length: 5"},
+                "gone!"),
+         "HTTP/1.1 500 Internal Server Error", std::nullopt},
+        {"an invalid length", Answer("HTTP/1.1 404 Not Found", {"Content-Length: 4abc"}, "gone"),
+         "HTTP/1.1 404 Not Found", std::nullopt},
+        {"gzip as a transfer coding",
+         Exchange{
+             {{0, "HTTP/1.1 503 Service Unavailable\r\nTransfer-Encoding: gzip, chunked\r\n\r\n"
+                  "19\r\n" +
+                      Gzipped + "\r\n0\r\n\r\n"}}},
+         "HTTP/1.1 503 Service Unavailable", std::nullopt},
+        {"cut short", Exchange{{{0, "HTTP/1.1 404 Not Found\r\nContent-Length: 10\r\n\r\nnot"}}},
+         "HTTP/1.1 404 Not Found", u"not"_s},
+        {"cut short inside a chunk",
+         Exchange{{{0, "HTTP/1.1 500 Oops\r\n" + chunkedHead + "5\r\nhel"}}}, "HTTP/1.1 500 Oops",
+         u"hel"_s},
+        {"a length past the limit, and the body never comes",
+         Exchange{{{0, "HTTP/1.1 500 Oops\r\nContent-Length: 5000\r\n\r\nfirst"}},
+                  Ending::HoldOpen},
+         "HTTP/1.1 500 Oops", u""_s},
+        {"a body without end",
+         Exchange{{{0, "HTTP/1.0 500 Oops\r\n\r\n"}, {1, std::string(4096, 'x')}}, Ending::Endless},
+         "HTTP/1.0 500 Oops", std::nullopt},
+    };
+    // One instance throughout, with credentials that no challenge asks for.
+    HttpClient client(u"anna"_s, u"secret"_s);
+    client.setMaxAnswerBytes(1000);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server({c.exchange, Answer("HTTP/1.1 200 OK", {}, "repeated")});
+        const AbandonLater safety(client, 3000);
+        const auto error = Raised<HttpStatusError>([&] { client.Post(At(server, "/"), {}); });
+        if (error) {
+            EXPECT_EQ(error->message().toStdString(), c.statusLine);
+            if (c.body) {
+                EXPECT_EQ(error->body(), *c.body);
+            }
+        }
+        EXPECT_EQ(server.connectionCount(), 1u);
+        EXPECT_FALSE(client.busy());
+    }
 }
 
 // ---------------------------------------------------------------------------

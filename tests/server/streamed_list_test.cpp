@@ -2,6 +2,7 @@
 // when the whole answer is decoded and cut at once: the same text, the same
 // table, the same error, wherever the pieces happen to be cut.
 
+#include "address_space.h"
 #include "background_sink.h"
 #include "call_table.h"
 #include "customer_table.h"
@@ -18,6 +19,8 @@
 #include <QString>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -92,6 +95,10 @@ TEST(StreamedDecodingTest, GivesTheTextOfTheWholeBodyWhereverThePiecesAreCut)
         {"broken sequences", "text/html; charset=utf-8",
          "a\xC3(\xE2\x82x\xFF\xC2\xC2\xA9\x80\x80z\xF0\x9F\x93"},
         {"an unfinished character at the end", "text/html; charset=utf-8", "ok \xE2\x82"},
+        // Cut after E2 80, the piece must wait for the third byte: 80 is the
+        // least byte that continues a character.
+        {"a character whose second byte is 80", "text/html; charset=utf-8",
+         "\xE2\x80\x9Cquoted\xE2\x80\x9D \xE2\x80\xA6"},
         {"no ASCII byte at all", "text/plain; charset=utf-8", "\xC3\xA9\xC3\xA9\xE2\x82\xAC"},
         {"Latin-1 for text without a charset", "text/html", "caf\xE9\xA9\xAE\x80\xFF"},
         {"Latin-1 named", "text/html; charset=ISO-8859-1", "\xA9\xAE\xE9"},
@@ -126,6 +133,15 @@ QStringList Customer(const QString& id, const QString& last, const QString& act 
     fields[3] = u"  Caf\u00e9 Ltd "_s;
     fields[20] = act;
     return fields;
+}
+
+// The dump of a row that Customer() made, with its fields as stored.
+std::string DumpedCustomer(const std::string& id, const std::string& last, const std::string& act)
+{
+    std::string row = id + '\t' + last + "\tf\t  Caf\xC3\xA9 Ltd ";
+    for (int field = 4; field < 20; ++field)
+        row += "\tf";
+    return row + '\t' + act + '\n';
 }
 
 QStringList Call(const QString& id, const QString& customer, const QString& note)
@@ -244,6 +260,10 @@ TEST(StreamedListTest, CustomerListsComeOutAsFromTheWholeText)
 {
     const QString two = ListRecord(Customer(u" 7 "_s, u"S\u00e9n"_s, u"-1"_s)) + u"\r\n  "_s +
                         ListRecord(Customer(u"8"_s, u"Jones"_s));
+    // The status is trimmed at both ends, of tabs and line breaks too, which
+    // the integer conversion itself would not skip.
+    const QString blankStatus = u"2<br>"_s + ListRecord(Customer(u"9"_s, u"Blank"_s, u" -1 "_s)) +
+                                ListRecord(Customer(u"10"_s, u"Tab"_s, u"\t0\r\n"_s));
     const struct
     {
         const char* name;
@@ -260,6 +280,7 @@ TEST(StreamedListTest, CustomerListsComeOutAsFromTheWholeText)
         {"a record that cannot be read", u"2<br>"_s + ListRecord(Customer(u"9"_s, u"A"_s)) +
                                              ListRecord(Customer(u"x9"_s, u"B"_s))},
         {"blanks before the count", u"\r\n2<br>"_s + two},
+        {"blanks around the status", blankStatus},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -268,7 +289,11 @@ TEST(StreamedListTest, CustomerListsComeOutAsFromTheWholeText)
     // The outcomes themselves, so that the comparison above is not of two
     // equally wrong things.
     EXPECT_EQ(WholeOutcome<TCustomerTable::Builder>(u"2<br>"_s + two),
-              "count 2\n" + DumpTable(TCustomerTable::Parse(u"2<br>"_s + two)).toStdString());
+              "count 2\n2\n" + DumpedCustomer("7", "S\xC3\xA9n", "-1") +
+                  DumpedCustomer("8", "Jones", "1"));
+    EXPECT_EQ(WholeOutcome<TCustomerTable::Builder>(blankStatus),
+              "count 2\n2\n" + DumpedCustomer("9", "Blank", "-1") +
+                  DumpedCustomer("10", "Tab", "0"));
     EXPECT_EQ(WholeOutcome<TCustomerTable::Builder>(u"3<br>"_s + two),
               "count 3\nerror: '''' is not a valid integer value");
     EXPECT_EQ(WholeOutcome<TCustomerTable::Builder>(u"2"_s + two),
@@ -360,6 +385,55 @@ TEST(StreamedListTest, ListsCutOnASecondThreadComeOutAsFromTheWholeText)
             EXPECT_EQ(outcome, WholeOutcome<TCustomerTable::Builder>(text));
         }
     }
+}
+
+// An announced length is no promise: memory is taken for the text that
+// arrives, however much more was announced.
+TEST(StreamedListTest, AHugeAnnouncedLengthTakesMemoryOnlyForWhatArrives)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer holds address space of its own";
+#else
+    const QString record = ListRecord(Customer(u"7"_s, u"Smith"_s));
+    const struct
+    {
+        const char* name;
+        QByteArray body;
+        std::string outcome;
+    } cases[] = {
+        {"one record", (u"1<br>"_s + record).toUtf8(),
+         "count 1\n1\n" + DumpedCustomer("7", "Smith", "1")},
+        {"the largest count", (u"2147483647<br>"_s + record).toUtf8(),
+         "count 2147483647\nerror: '''' is not a valid integer value"},
+    };
+    // A fresh process whose address space ends far below what the
+    // announced length would take as text.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            if (!address_space::AllowOnly(std::int64_t(1) << 30))
+                std::_Exit(3);
+            const std::int64_t announced = 2'000'000'000;
+            bool expected = true;
+            const auto check = [&](const char* name, const char* path, const std::string& outcome,
+                                   const std::string& wanted) {
+                if (outcome == wanted)
+                    return;
+                std::fprintf(stderr, "%s, %s: %s\n", name, path, outcome.c_str());
+                expected = false;
+            };
+            for (const auto& c : cases) {
+                check(c.name, "decoded",
+                      StreamedOutcome<TCustomerTable::Builder>({c.body}, announced), c.outcome);
+                check(c.name, "cut as bytes",
+                      ByteOutcome<TCustomerTable::Builder>({c.body}, announced,
+                                                           AnswerSink::ByteText::Utf8),
+                      c.outcome);
+            }
+            std::_Exit(expected ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+#endif
 }
 
 TEST(StreamedListTest, ATableReplacedByOneOfItsSizeLendsItsBuffersToTheNext)
