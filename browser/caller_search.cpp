@@ -81,7 +81,9 @@ CharClass FoldsTo(char16_t folded)
 {
     CharClass c;
     if (folded >= 0x80) {
-        c.nonAscii = true; // no ASCII character folds to it: the others are looked at
+        // No ASCII character folds to it: only the others are looked at.
+        c.lower = 0;
+        c.nonAscii = true;
         return c;
     }
     c.lower = folded >= u'a' && folded <= u'z' ? 0x20 : 0;
@@ -99,14 +101,26 @@ CharClass FoldsTo(char16_t folded)
 using Lanes = std::uint16_t __attribute__((vector_size(32)));
 using Words = std::uint64_t __attribute__((vector_size(32)));
 
-// The vector forms of three classes.
+// The vector forms of three classes; `wide` is 0xFF80 where a class takes
+// every character outside ASCII, 0 elsewhere.
 struct LaneClasses
 {
-    Lanes lower[3], value[3];
+    Lanes lower[3], value[3], wide[3];
 };
 
+// The lanes of `chars` in class `k`.
+template <bool NonAscii>
+[[gnu::always_inline]] inline Lanes InClass(Lanes chars, const LaneClasses& classes, int k)
+{
+    Lanes in = Lanes((chars | classes.lower[k]) == classes.value[k]);
+    // The long s and the Kelvin sign may stand at any of the three places.
+    if constexpr (NonAscii)
+        in |= Lanes((chars & classes.wide[k]) != 0);
+    return in;
+}
+
 // Places of a block of sixteen characters whose character and the two after
-// it are in the classes (or, with `NonAscii`, any character outside ASCII).
+// it are in the classes.
 template <bool NonAscii>
 [[gnu::always_inline]] inline Lanes HitsAt(const char16_t* chars, const LaneClasses& k)
 {
@@ -114,11 +128,7 @@ template <bool NonAscii>
     std::memcpy(&a, chars, sizeof a);
     std::memcpy(&b, chars + 1, sizeof b);
     std::memcpy(&c, chars + 2, sizeof c);
-    Lanes hit = Lanes((a | k.lower[0]) == k.value[0]) & Lanes((b | k.lower[1]) == k.value[1]) &
-                Lanes((c | k.lower[2]) == k.value[2]);
-    if constexpr (NonAscii)
-        hit |= a & std::uint16_t(0xFF80);
-    return hit;
+    return InClass<NonAscii>(a, k, 0) & InClass<NonAscii>(b, k, 1) & InClass<NonAscii>(c, k, 2);
 }
 
 [[gnu::always_inline]] inline bool AnyOf(Lanes hit)
@@ -150,6 +160,7 @@ template <bool NonAscii>
         for (int c = 0; c < 3; ++c) {
             k.lower[c][lane] = classes[c].lower;
             k.value[c][lane] = classes[c].value;
+            k.wide[c][lane] = classes[c].nonAscii ? 0xFF80 : 0;
         }
     qsizetype i = from;
     // Two blocks a round: most rounds find nothing, and one test serves both.
