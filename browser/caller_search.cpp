@@ -26,10 +26,20 @@ namespace {
 using Chars = QVarLengthArray<char16_t, 64>;
 
 constexpr int FewestPhoneDigits = 4;
+// Fewer characters are held by too many fields: a mistyped name would land
+// on a stranger.
+constexpr int FewestTextCharacters = 3;
 
 bool IsDigit(char16_t c)
 {
     return c >= u'0' && c <= u'9';
+}
+
+// Characters, not UTF-16 units: a surrogate pair is one.
+qsizetype CharacterCount(QStringView text)
+{
+    return text.size() -
+           std::count_if(text.begin(), text.end(), [](QChar c) { return c.isLowSurrogate(); });
 }
 
 // One character's case-blind form; letters outside ASCII by Unicode's
@@ -202,7 +212,7 @@ bool IsTextColumn(CustomerField column)
 }
 
 // Notes the rows whose e-mail, business name, serial number or product key
-// contains `folded` (already folded, not empty), case-blind.
+// contains `folded` (already folded, three characters or more), case-blind.
 void FindText(const TCustomerTable& table, const Chars& folded, Matches& matches)
 {
     const QStringView text = table.allText();
@@ -310,14 +320,15 @@ int FindCallerByOtherFields(const TCustomerTable& table,
     for (const QChar c : typed)
         if (IsDigit(c.unicode()))
             digits.append(c.unicode());
+    const QStringView text = Trim(typed);
     Chars folded;
-    for (const QChar c : Trim(typed))
+    for (const QChar c : text)
         folded.append(Fold(c.unicode()));
 
     Matches matches(table.CustomerCount());
     if (digits.size() >= FewestPhoneDigits)
         FindPhoneDigits(table, digits, matches);
-    if (!folded.isEmpty())
+    if (CharacterCount(text) >= FewestTextCharacters)
         FindText(table, folded, matches);
     if (!matches.any())
         return -1;
