@@ -196,7 +196,25 @@ template <bool NonAscii>
     return i;
 }
 
-__attribute__((target_clones("avx2", "default"))) qsizetype
+// An AVX2 copy beside the baseline one, picked by the loader through an ifunc
+// resolver: only on x86-64, and not under ThreadSanitizer, whose runtime is
+// not ready when the loader runs the resolver (the program dies at load).
+// Everywhere else the compiler lowers the vectors to what the processor has.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define TILLORA_NO_IFUNC
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define TILLORA_NO_IFUNC
+#endif
+#if defined(__x86_64__) && !defined(TILLORA_NO_IFUNC)
+#define TILLORA_X86_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TILLORA_X86_CLONES
+#endif
+
+TILLORA_X86_CLONES qsizetype
 NextCandidates(const char16_t* chars, qsizetype from, qsizetype size, const CharClass* classes,
                unsigned& places)
 {
