@@ -26,10 +26,20 @@ namespace {
 using Chars = QVarLengthArray<char16_t, 64>;
 
 constexpr int FewestPhoneDigits = 4;
+// Fewer characters are held by too many fields: a mistyped name would land
+// on a stranger.
+constexpr int FewestTextCharacters = 3;
 
 bool IsDigit(char16_t c)
 {
     return c >= u'0' && c <= u'9';
+}
+
+// Characters, not UTF-16 units: a surrogate pair is one.
+qsizetype CharacterCount(QStringView text)
+{
+    return text.size() -
+           std::count_if(text.begin(), text.end(), [](QChar c) { return c.isLowSurrogate(); });
 }
 
 // One character's case-blind form; letters outside ASCII by Unicode's
@@ -81,7 +91,9 @@ CharClass FoldsTo(char16_t folded)
 {
     CharClass c;
     if (folded >= 0x80) {
-        c.nonAscii = true; // no ASCII character folds to it: the others are looked at
+        // No ASCII character folds to it: only the others are looked at.
+        c.lower = 0;
+        c.nonAscii = true;
         return c;
     }
     c.lower = folded >= u'a' && folded <= u'z' ? 0x20 : 0;
@@ -99,14 +111,26 @@ CharClass FoldsTo(char16_t folded)
 using Lanes = std::uint16_t __attribute__((vector_size(32)));
 using Words = std::uint64_t __attribute__((vector_size(32)));
 
-// The vector forms of three classes.
+// The vector forms of three classes; `wide` is 0xFF80 where a class takes
+// every character outside ASCII, 0 elsewhere.
 struct LaneClasses
 {
-    Lanes lower[3], value[3];
+    Lanes lower[3], value[3], wide[3];
 };
 
+// The lanes of `chars` in class `k`.
+template <bool NonAscii>
+[[gnu::always_inline]] inline Lanes InClass(Lanes chars, const LaneClasses& classes, int k)
+{
+    Lanes in = Lanes((chars | classes.lower[k]) == classes.value[k]);
+    // The long s and the Kelvin sign may stand at any of the three places.
+    if constexpr (NonAscii)
+        in |= Lanes((chars & classes.wide[k]) != 0);
+    return in;
+}
+
 // Places of a block of sixteen characters whose character and the two after
-// it are in the classes (or, with `NonAscii`, any character outside ASCII).
+// it are in the classes.
 template <bool NonAscii>
 [[gnu::always_inline]] inline Lanes HitsAt(const char16_t* chars, const LaneClasses& k)
 {
@@ -114,11 +138,7 @@ template <bool NonAscii>
     std::memcpy(&a, chars, sizeof a);
     std::memcpy(&b, chars + 1, sizeof b);
     std::memcpy(&c, chars + 2, sizeof c);
-    Lanes hit = Lanes((a | k.lower[0]) == k.value[0]) & Lanes((b | k.lower[1]) == k.value[1]) &
-                Lanes((c | k.lower[2]) == k.value[2]);
-    if constexpr (NonAscii)
-        hit |= a & std::uint16_t(0xFF80);
-    return hit;
+    return InClass<NonAscii>(a, k, 0) & InClass<NonAscii>(b, k, 1) & InClass<NonAscii>(c, k, 2);
 }
 
 [[gnu::always_inline]] inline bool AnyOf(Lanes hit)
@@ -150,6 +170,7 @@ template <bool NonAscii>
         for (int c = 0; c < 3; ++c) {
             k.lower[c][lane] = classes[c].lower;
             k.value[c][lane] = classes[c].value;
+            k.wide[c][lane] = classes[c].nonAscii ? 0xFF80 : 0;
         }
     qsizetype i = from;
     // Two blocks a round: most rounds find nothing, and one test serves both.
@@ -175,7 +196,25 @@ template <bool NonAscii>
     return i;
 }
 
-__attribute__((target_clones("avx2", "default"))) qsizetype
+// An AVX2 copy beside the baseline one, picked by the loader through an ifunc
+// resolver: only on x86-64, and not under ThreadSanitizer, whose runtime is
+// not ready when the loader runs the resolver (the program dies at load).
+// Everywhere else the compiler lowers the vectors to what the processor has.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define TILLORA_NO_IFUNC
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define TILLORA_NO_IFUNC
+#endif
+#if defined(__x86_64__) && !defined(TILLORA_NO_IFUNC)
+#define TILLORA_X86_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TILLORA_X86_CLONES
+#endif
+
+TILLORA_X86_CLONES qsizetype
 NextCandidates(const char16_t* chars, qsizetype from, qsizetype size, const CharClass* classes,
                unsigned& places)
 {
@@ -191,7 +230,7 @@ bool IsTextColumn(CustomerField column)
 }
 
 // Notes the rows whose e-mail, business name, serial number or product key
-// contains `folded` (already folded, not empty), case-blind.
+// contains `folded` (already folded, three characters or more), case-blind.
 void FindText(const TCustomerTable& table, const Chars& folded, Matches& matches)
 {
     const QStringView text = table.allText();
@@ -299,14 +338,15 @@ int FindCallerByOtherFields(const TCustomerTable& table,
     for (const QChar c : typed)
         if (IsDigit(c.unicode()))
             digits.append(c.unicode());
+    const QStringView text = Trim(typed);
     Chars folded;
-    for (const QChar c : Trim(typed))
+    for (const QChar c : text)
         folded.append(Fold(c.unicode()));
 
     Matches matches(table.CustomerCount());
     if (digits.size() >= FewestPhoneDigits)
         FindPhoneDigits(table, digits, matches);
-    if (!folded.isEmpty())
+    if (CharacterCount(text) >= FewestTextCharacters)
         FindText(table, folded, matches);
     if (!matches.any())
         return -1;

@@ -14,8 +14,8 @@
 //   row, when at least four digits were typed (every other character, on
 //   either side, is ignored), or whose
 // - e-mail address, business name, serial number or product key contains
-//   the typed text, letters compared without regard to case and blanks at
-//   both ends of the typed text ignored.
+//   the typed text, when it has at least three characters, letters compared
+//   without regard to case and blanks at both ends of the typed text ignored.
 // Returns the entry's position, or -1.
 int FindCallerByOtherFields(const TCustomerTable& table,
                             const std::vector<CustomerListModel::Entry>& entries,

@@ -6,7 +6,10 @@
 
 #include <cstddef>
 
-#if defined(__SSE2__)
+// TILLORA_PORTABLE_SCANNING (a CMake option) builds the plain loops on x86-64
+// too, so that the path of every other processor is built and tested.
+#if defined(__SSE2__) && !defined(TILLORA_PORTABLE_SCANNING)
+#define TILLORA_SSE2_SCANNING
 #include <emmintrin.h>
 #endif
 
@@ -24,7 +27,7 @@ inline bool IsStop(unsigned char c, Stop stop)
     return stop == Stop::NonAscii ? c >= 0x80 : (c == 0xA9 || c == 0xAE);
 }
 
-#if defined(__SSE2__)
+#if defined(TILLORA_SSE2_SCANNING)
 // Bit k set when byte k of the sixteen at `p` is one to stop at.
 inline unsigned StopMask(const char* p, Stop stop)
 {
@@ -44,7 +47,7 @@ template <typename At>
 const char* ForEachStop(const char* from, const char* end, Stop stop, At at)
 {
     const char* p = from;
-#if defined(__SSE2__)
+#if defined(TILLORA_SSE2_SCANNING)
     while (end - p >= 16) {
         unsigned mask = StopMask(p, stop);
         const char* blockEnd = p + 16;
@@ -80,7 +83,7 @@ const char* ForEachStop(const char* from, const char* end, Stop stop, At at)
 // Writes each of `count` bytes as one UTF-16 unit (ISO-8859-1 to UTF-16).
 inline void Widen(const char* in, std::size_t count, char16_t* out)
 {
-#if defined(__SSE2__)
+#if defined(TILLORA_SSE2_SCANNING)
     const __m128i zero = _mm_setzero_si128();
     if (count >= 16) {
         // Whole blocks, then one more that ends at the last byte and overlaps
@@ -114,9 +117,10 @@ inline void Widen(const char* in, std::size_t count, char16_t* out)
 // can be read from `in`, is widened as one block without a branch on its
 // length: `out` must have room for sixteen characters, of which those after
 // the field are left for what is written next.
-inline void WidenField(const char* in, std::size_t count, const char* readableEnd, char16_t* out)
+inline void WidenField(const char* in, std::size_t count, [[maybe_unused]] const char* readableEnd,
+                       char16_t* out)
 {
-#if defined(__SSE2__)
+#if defined(TILLORA_SSE2_SCANNING)
     if (count <= 16 && readableEnd - in >= 16) {
         const __m128i zero = _mm_setzero_si128();
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));

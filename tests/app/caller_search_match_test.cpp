@@ -33,7 +33,7 @@ int Expected(const TCustomerTable& table, QStringView typed)
         if (digits.size() >= 4 && (Digits(table.P1(row)).contains(digits) ||
                                    Digits(table.P2(row)).contains(digits)))
             return row;
-        if (!text.isEmpty())
+        if (text.size() >= 3)
             for (const QString& field : {table.EM(row), table.BN(row), table.SN(row), table.PK(row)})
                 if (field.contains(text, Qt::CaseInsensitive))
                     return row;
@@ -41,10 +41,80 @@ int Expected(const TCustomerTable& table, QStringView typed)
     return -1;
 }
 
+TEST(CallerSearchMatchTest, LettersOutsideAsciiThatFoldToAsciiAnywhereInTheText)
+{
+    // Rows 0 and 1 hold the letters; the rows after them put both well
+    // before the end of the table's text, where the fast pass reads.
+    QList<QStringList> records;
+    for (int r = 0; r < 8; ++r) {
+        QStringList fields(21, u"0123456789 0123456789"_s);
+        fields[0] = QString::number(r);
+        fields[20] = u"1"_s;
+        records << fields;
+    }
+    records[0][3] = u"Ma\u017fon Bros"_s;          // business name, long s
+    records[1][14] = u"Zoo\u212Aeeper"_s;          // product key, Kelvin sign
+    records[2][10] = u"mason@zookeeper.example"_s; // plain letters, later in list order
+    const TCustomerTable table = TCustomerTable::Parse(ListResponse(records));
+    std::vector<CustomerListModel::Entry> entries;
+    for (std::int32_t row = 0; row < table.CustomerCount(); ++row)
+        entries.push_back({row, 0});
+
+    const struct
+    {
+        QString typed;
+        int row;
+    } cases[] = {
+        {u"SON"_s, 0},
+        {u"ASO"_s, 0},
+        {u"MAS"_s, 0},
+        {u"ma\u017f"_s, 0},
+        {u"KEE"_s, 1},
+        {u"oke"_s, 1},
+        {u"OOK"_s, 1},
+        {u"oo\u212A"_s, 1},
+        {u"son@"_s, 2},
+        {u"r.ex"_s, 2},
+        {u"\u017f\u017fx"_s, -1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FindCallerByOtherFields(table, entries, c.typed), c.row)
+            << "typed [" << c.typed.toStdString() << "]";
+        EXPECT_EQ(Expected(table, c.typed), c.row)
+            << "the plain rules, typed [" << c.typed.toStdString() << "]";
+    }
+}
+
+TEST(CallerSearchMatchTest, TextRulesNeedThreeCharactersBlanksAtTheEndsLeftOut)
+{
+    QStringList fields(21, QString());
+    fields[0] = u"1"_s;
+    fields[8] = u"302-555-0199"_s;
+    fields[10] = u"qa@x\U0001F600y.example"_s;
+    fields[20] = u"1"_s;
+    const TCustomerTable table = TCustomerTable::Parse(ListResponse({fields}));
+    const std::vector<CustomerListModel::Entry> entries = {{0, 0}};
+
+    const struct
+    {
+        QString typed;
+        int row;
+    } cases[] = {
+        {u"q"_s, -1},           {u"qa"_s, -1},    {u" qa\t"_s, -1},
+        {u"qa@"_s, 0},          {u"\tqa@ "_s, 0}, {u"\U0001F600y"_s, -1}, // two characters
+        {u"x\U0001F600y"_s, 0}, {u"0199"_s, 0},   {u"199"_s, -1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FindCallerByOtherFields(table, entries, c.typed), c.row)
+            << "typed [" << c.typed.toStdString() << "]";
+}
+
 TEST(CallerSearchMatchTest, FindsWhatThePlainRulesFindOnRandomTables)
 {
     std::mt19937 rng(7);
-    const QString alphabet = u"0123456789-() .aAbB\u00e9\u00c9@x"_s;
+    // "\u017f" (long s) and "\u212a" (Kelvin sign) fold to ASCII letters, so
+    // they may stand anywhere in a match of "s" and "k".
+    const QString alphabet = u"0123456789-() .aAbB\u00e9\u00c9@xsSkK\u017f\u212a"_s;
     auto randomText = [&](int most) {
         QString s;
         const int n = std::uniform_int_distribution<int>(0, most)(rng);

@@ -70,6 +70,12 @@ TEST(CallerSearchTest, NumbersAddressesAndKeysFindTheCallerWhenNoNameMatches)
         {u"tlr-0000"_s, u"Baker, Sue"_s, "part of a product key"},
         {u"nobody@nowhere"_s, QString(), "nothing matches"},
         {u"   "_s, QString(), "blanks only"},
+        {u"@"_s, QString(), "every e-mail address holds it, but a text needs three characters"},
+        {u"ak"_s, QString(), "two business names hold these two"},
+        {u"  ak  "_s, QString(), "blanks at both ends do not count"},
+        {u"  ake "_s, u"Adams, Jo"_s, "three do: the first business name holding them"},
+        {u"876"_s, u"Zeta, Tom"_s, "three digits of a serial number, as text"},
+        {u"z"_s, u"Zeta, Tom"_s, "a name needs only its first letter"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);

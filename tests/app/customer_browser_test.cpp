@@ -385,4 +385,41 @@ TEST(QuickFindTest, EnterSearchesThenMovesBetweenFindBoxAndList)
     EXPECT_EQ(form.SelectedPosition(), -1);
 }
 
+TEST(QuickFindTest, OnlyTheBeginningOfACaptionFindsByName)
+{
+    // No other field of these customers holds any of the typed texts.
+    BrowserFixture b({{u"1"_s, u"Adams"_s, u"Jo"_s},
+                      {u"2"_s, u"Smith"_s, u"Ann"_s},
+                      {u"3"_s, u"Smithers"_s, u"Bo"_s}},
+                     {});
+    TForm1& form = b.form();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+
+    const struct
+    {
+        QString typed;
+        int selects; // -1: none
+    } cases[] = {
+        {u"ams"_s, -1},     // inside a last name
+        {u"ers, b"_s, -1},  // across the separator
+        {u"jo"_s, -1},      // the first name
+        {u"aDAMS, J"_s, 0}, // the beginning, case-blind
+        {u"smithe"_s, 2},   // the first caption that begins with it
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        form.SelectPosition(-1);
+        form.Edit1->setFocus();
+        form.Edit1->clear();
+        QTest::keyClicks(form.Edit1, c.typed);
+        QTest::keyClick(form.Edit1, Qt::Key_Return);
+        EXPECT_EQ(form.SelectedPosition(), c.selects);
+        if (c.selects < 0)
+            EXPECT_EQ(form.Edit1->selectedText(), c.typed);
+        else
+            EXPECT_EQ(form.Edit1->selectedText(), form.ListModel->caption(c.selects));
+    }
+}
+
 } // namespace

@@ -85,6 +85,40 @@ TEST(ExpiringListingTest, ListsCurrentCustomersOfTheQuarterThenMissingDates)
     EXPECT_EQ(BuildExpiringListing(t, Quarter::Second, Today), expected);
 }
 
+TEST(ExpiringListingTest, EachQuarterFromItsFirstDayToItsLastDay)
+{
+    // Today's year is 2026: the days around the year's ends belong to no quarter of it.
+    const struct
+    {
+        Quarter quarter;
+        QString dayBefore, first, last, dayAfter;
+    } cases[] = {
+        {Quarter::First, u"2025-12-31"_s, u"2026-01-01"_s, u"2026-03-31"_s, u"2026-04-01"_s},
+        {Quarter::Second, u"2026-03-31"_s, u"2026-04-01"_s, u"2026-06-30"_s, u"2026-07-01"_s},
+        {Quarter::Third, u"2026-06-30"_s, u"2026-07-01"_s, u"2026-09-30"_s, u"2026-10-01"_s},
+        {Quarter::Fourth, u"2026-09-30"_s, u"2026-10-01"_s, u"2026-12-31"_s, u"2027-01-01"_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first.toStdString());
+        const TCustomerTable t = Table({{u"Before"_s, c.dayBefore},
+                                        {u"First"_s, c.first},
+                                        {u"Last"_s, c.last},
+                                        {u"After"_s, c.dayAfter}});
+        const auto shown = [](const QString& iso) {
+            return u"SUBSCRIPTION EXPIRES\t"_s + iso.mid(5, 2) + u'/' + iso.mid(8, 2) + u'/' +
+                   iso.mid(0, 4);
+        };
+        QStringList expected = {u""_s, u"Listing Of Clients With Expiring Subscriptions"_s};
+        expected << Entry(u"First"_s, shown(c.first)) << Entry(u"Last"_s, shown(c.last));
+        expected << u"End of List"_s << u""_s << u""_s;
+        expected << u"Listing Of Clients Without Anniversary Date"_s;
+        EXPECT_EQ(BuildExpiringListing(t, c.quarter, Today), expected);
+        // The picker preselects the same quarter on those days.
+        EXPECT_EQ(QuarterOf(QDate::fromString(c.first, Qt::ISODate)), c.quarter);
+        EXPECT_EQ(QuarterOf(QDate::fromString(c.last, Qt::ISODate)), c.quarter);
+    }
+}
+
 TEST(ExpiringListingTest, EmptyReportAndTheFormFeedAtRow75)
 {
     EXPECT_EQ(
