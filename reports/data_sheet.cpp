@@ -271,7 +271,7 @@ DataSheetPreview::DataSheetPreview(const DataSheet& sheet, QWidget* parent)
     bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
 
     QAction* print = bar->addAction(QIcon::fromTheme(u"document-print"_s), u"Print"_s);
-    connect(print, &QAction::triggered, this, [this] { Guarded([this] { PrintSheet(); }); });
+    connect(print, &QAction::triggered, this, [this] { Guarded(this, [this] { PrintSheet(); }); });
 
     bar->addSeparator();
     bar->addWidget(new QLabel(u" Zoom "_s, bar));
@@ -291,13 +291,13 @@ DataSheetPreview::DataSheetPreview(const DataSheet& sheet, QWidget* parent)
     m_findText->setMaximumWidth(160);
     bar->addWidget(m_findText);
     QAction* find = bar->addAction(QIcon::fromTheme(u"edit-find"_s), u"Find"_s);
-    connect(find, &QAction::triggered, this, [this] { Guarded([this] { FindClicked(); }); });
+    connect(find, &QAction::triggered, this, [this] { Guarded(this, [this] { FindClicked(); }); });
     connect(m_findText, &QLineEdit::returnPressed, this,
-            [this] { Guarded([this] { FindClicked(); }); });
+            [this] { Guarded(this, [this] { FindClicked(); }); });
 
     bar->addSeparator();
     QAction* exportPdf = bar->addAction(QIcon::fromTheme(u"document-export"_s), u"Export"_s);
-    connect(exportPdf, &QAction::triggered, this, [this] { Guarded([this] { ExportClicked(); }); });
+    connect(exportPdf, &QAction::triggered, this, [this] { Guarded(this, [this] { ExportClicked(); }); });
 
     bar->addSeparator();
     QAction* close = bar->addAction(QIcon::fromTheme(u"window-close"_s), u"Close"_s);
