@@ -290,8 +290,10 @@ TEST(FrontTest, AFloodOfSeparatorsIsRefusedWithLittleMemory)
     for (std::thread& t : senders)
         t.join();
     EXPECT_EQ(refused, 8);
-    // Eight bodies of 1 MiB held at once, and little besides.
-    EXPECT_LT(PeakMemory(server) - before, 24 * OneMiB);
+    // Eight bodies of 1 MiB held at once and a few MiB besides (the
+    // address sanitizer's shadow memory included): parsing them into fields
+    // would take hundreds.
+    EXPECT_LT(PeakMemory(server) - before, 64 * OneMiB);
 }
 
 TEST(FrontTest, StaffSignInThroughTheFront)
