@@ -32,41 +32,12 @@ constexpr std::size_t OneMiB = 1 << 20;
 const std::string TooLarge =
     "Error: the request body is larger than the limit of 1 MiB (1048576 bytes).";
 
-struct Reply
-{
-    int status = 0;
-    std::string head;
-    std::string body;
-
-    std::string header(const std::string& name) const
-    {
-        const std::string key = "\r\n" + name + ": ";
-        const std::size_t at = head.find(key);
-        return at == std::string::npos
-                   ? std::string()
-                   : head.substr(at + key.size(), head.find("\r\n", at + key.size()) -
-                                                      at - key.size());
-    }
-};
-
-Reply ParseReply(const std::string& bytes)
-{
-    Reply reply;
-    const std::size_t end = bytes.find("\r\n\r\n");
-    reply.head = bytes.substr(0, end);
-    if (end != std::string::npos)
-        reply.body = bytes.substr(end + 4);
-    if (bytes.starts_with("HTTP/1.") && bytes.size() > 12)
-        reply.status = std::atoi(bytes.c_str() + 9);
-    return reply;
-}
-
-Reply Exchange(const StackFixture& stack, const std::string& request,
+RawAnswer Exchange(const StackFixture& stack, const std::string& request,
                std::chrono::milliseconds wait = 10s)
 {
     RawConnection connection(stack.port());
     connection.send(request);
-    return ParseReply(connection.receive(wait));
+    return ParseAnswer(connection.receive(wait));
 }
 
 std::string Post(const std::string& target, const std::string& body,
@@ -93,7 +64,7 @@ std::string Chunked(const std::string& target, const std::string& body)
     return request + "0\r\n\r\n";
 }
 
-void ExpectSafetyHeaders(const Reply& reply)
+void ExpectSafetyHeaders(const RawAnswer& reply)
 {
     EXPECT_EQ(reply.header("X-Content-Type-Options"), "nosniff") << reply.head;
     EXPECT_EQ(reply.header("Content-Security-Policy"), "sandbox; default-src 'none'");
@@ -157,7 +128,7 @@ TEST(FrontTest, OtherSitesAndForeignHostNamesGetNothing)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const Reply reply = Exchange(stack, c.request);
+        const RawAnswer reply = Exchange(stack, c.request);
         EXPECT_EQ(reply.status, c.status) << reply.head;
         EXPECT_EQ(reply.body, c.text);
         ExpectSafetyHeaders(reply);
@@ -218,7 +189,7 @@ TEST(FrontTest, BodyLimitsHoldWhoeverAnswers)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const Reply reply = Exchange(stack, c.request, 20s);
+        const RawAnswer reply = Exchange(stack, c.request, 20s);
         EXPECT_EQ(reply.status, c.status) << reply.head << "\n" << reply.body;
         if (!c.text.empty()) {
             EXPECT_EQ(reply.body, c.text);
@@ -263,7 +234,7 @@ TEST(FrontTest, SlowIdleAndHeadOnlyClientsDoNotHoldUpOthers)
     });
     std::this_thread::sleep_for(1s);
 
-    const Reply normal = Exchange(stack, Post("/quickstats.php", ""), 5s);
+    const RawAnswer normal = Exchange(stack, Post("/quickstats.php", ""), 5s);
     EXPECT_EQ(normal.status, 200) << normal.head;
     EXPECT_EQ(normal.body, "0 current, 0 expired, 0 dormant customers; 0 calls logged");
     done = true;
@@ -282,7 +253,7 @@ TEST(FrontTest, AFloodOfSeparatorsIsRefusedWithLittleMemory)
     std::atomic<int> refused{0};
     for (int i = 0; i < 8; ++i)
         senders.emplace_back([&] {
-            const Reply reply =
+            const RawAnswer reply =
                 Exchange(stack, Post("/manage/savecall.php", std::string(OneMiB, '&')), 30s);
             refused += reply.status == 400 &&
                        reply.body == "Error: The form body has more than 64 fields.";
@@ -434,7 +405,7 @@ TEST(FrontTest, DatabaseFilesArePrivateAndFailuresLeakNothing)
     ASSERT_EQ(sqlite3_open(db.c_str(), &handle), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(handle, "DROP TABLE calls", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(handle);
-    const Reply reply = Exchange(stack, Post("/manage/callpile.php", ""));
+    const RawAnswer reply = Exchange(stack, Post("/manage/callpile.php", ""));
     EXPECT_EQ(reply.status, 500);
     EXPECT_EQ(reply.body, "Error: the server could not complete the request.");
     EXPECT_TRUE(stack.waitFor("no such table", 5s)) << "the detail goes to the log";

@@ -33,42 +33,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t OneMiB = 1 << 20;
 
-struct RawAnswer
-{
-    int status = 0;
-    std::string head; // status line and headers
-    std::string body;
-
-    std::string header(std::string_view name) const
-    {
-        std::size_t at = head.find("\r\n");
-        while (at != std::string::npos && at + 2 < head.size()) {
-            const std::size_t end = head.find("\r\n", at + 2);
-            const std::string line = head.substr(at + 2, end - at - 2);
-            const std::size_t colon = line.find(':');
-            if (colon == name.size() &&
-                std::equal(name.begin(), name.end(), line.begin(), [](char a, char b) {
-                    return std::tolower((unsigned char)a) == std::tolower((unsigned char)b);
-                }))
-                return line.substr(line.find_first_not_of(' ', colon + 1));
-            at = end;
-        }
-        return {};
-    }
-};
-
-RawAnswer ParseAnswer(const std::string& bytes)
-{
-    RawAnswer answer;
-    const std::size_t end = bytes.find("\r\n\r\n");
-    answer.head = bytes.substr(0, end);
-    if (end != std::string::npos)
-        answer.body = bytes.substr(end + 4);
-    if (bytes.rfind("HTTP/1.", 0) == 0 && bytes.size() > 12)
-        answer.status = std::atoi(bytes.c_str() + 9);
-    return answer;
-}
-
 RawAnswer Exchange(int port, std::string_view request, std::chrono::milliseconds wait = 10s)
 {
     RawConnection connection(port);
