@@ -33,6 +33,7 @@ void HttpClientState::startAttempt()
     fault.clear();
     chainProblem = X509_V_OK;
     events.clear();
+    wholeRequestSent = false;
     errorBuffer[0] = '\0';
 }
 
@@ -59,6 +60,11 @@ HttpClient::~HttpClient()
 bool HttpClient::busy() const
 {
     return d->busy;
+}
+
+bool HttpClient::wholeRequestSent() const
+{
+    return d->wholeRequestSent;
 }
 
 void HttpClient::abandon()
@@ -107,6 +113,7 @@ QString HttpClient::post(const QString& address, const QStringList& fields, Answ
             QStringLiteral("A request to the server is still waiting for its answer."));
     d->busy = true;
     d->abandoned = false;
+    d->wholeRequestSent = false;
     struct Idle
     {
         Private* p;
