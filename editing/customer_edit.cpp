@@ -13,7 +13,7 @@
 #include "screen_centre.h"
 #include "text_basics.h"
 #include "message_boxes.h"
-#include "write_guards.h"
+#include "write_requests.h"
 
 #include <QCheckBox>
 #include <QClipboard>

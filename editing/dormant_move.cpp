@@ -5,7 +5,7 @@
 #include "endpoints.h"
 #include "message_boxes.h"
 #include "text_basics.h"
-#include "write_guards.h"
+#include "write_requests.h"
 
 void TForm1::ButtonColor1Click()
 {

@@ -7,7 +7,7 @@
 #include "message_boxes.h"
 #include "named.h"
 #include "screen_centre.h"
-#include "write_guards.h"
+#include "write_requests.h"
 
 #include <QComboBox>
 #include <QKeyEvent>

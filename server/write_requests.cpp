@@ -1,4 +1,4 @@
-#include "write_guards.h"
+#include "write_requests.h"
 
 #include "text_basics.h"
 
