@@ -11,8 +11,7 @@ void TForm1::SpeedButton9Click()
     Form4->Tag = Customers.ID(*row);
     // Closed while saving, or after a save that may have been stored: the
     // call log tells.
-    if (Form4->exec() == TForm4::ResultCancel && !Form4->SaveAbandoned() &&
-        !Form4->ReloadNeeded())
+    if (Form4->exec() == TForm4::ResultCancel && !Form4->SaveAbandoned() && !Form4->ReloadNeeded())
         return;
     LoadCalls();
     CallList();

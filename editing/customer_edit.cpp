@@ -8,11 +8,11 @@
 #include "display_formats.h"
 #include "endpoints.h"
 #include "error_handler.h"
+#include "message_boxes.h"
 #include "progress_figure.h"
 #include "request_waits.h"
 #include "screen_centre.h"
 #include "text_basics.h"
-#include "message_boxes.h"
 #include "write_requests.h"
 
 #include <QCheckBox>
@@ -52,14 +52,27 @@ bool IsSendableDate(const QString& text)
 
 // The dialog's captions of the 21 fields, in the list's order; the
 // identifier is not shown.
-const char* const FieldCaptions[CustomerFieldCount] = {
-    nullptr,          "Last Name",        "First Name",
-    "Business Name",  "Address",          "City",
-    "State",          "Zip Code",         "Phone 1 (Pref)",
-    "Phone 2",        "Email @",          "Heard Of Tillora",
-    "Update Delivery Method", "Program Serial Number", "Product Key",
-    "Program Mode",   "Begin Date",       "Due Date",
-    "Anniversary Date", "Paid Date",      "Customer Is Active"};
+const char* const FieldCaptions[CustomerFieldCount] = {nullptr,
+                                                       "Last Name",
+                                                       "First Name",
+                                                       "Business Name",
+                                                       "Address",
+                                                       "City",
+                                                       "State",
+                                                       "Zip Code",
+                                                       "Phone 1 (Pref)",
+                                                       "Phone 2",
+                                                       "Email @",
+                                                       "Heard Of Tillora",
+                                                       "Update Delivery Method",
+                                                       "Program Serial Number",
+                                                       "Product Key",
+                                                       "Program Mode",
+                                                       "Begin Date",
+                                                       "Due Date",
+                                                       "Anniversary Date",
+                                                       "Paid Date",
+                                                       "Customer Is Active"};
 
 void SetDate(QLineEdit* field, const QString& stored)
 {

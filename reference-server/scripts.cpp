@@ -332,6 +332,8 @@ public:
                       form = FormFields::Parse(body);
                   } catch (const BadRequest&) {
                   }
+                  if (form.find("RequestId"))
+                      form.requireWellFormed();
                   const auto key = requestKey("/manage/dormantcontact.php", form, &query);
                   return answer(m_store.moveToDormant(id, key,
                                                       [](std::int64_t moved) {
@@ -368,7 +370,8 @@ public:
                       [latin1 = m_config.latin1](const Customer& stored) {
                           return RowDigest(stored, latin1);
                       },
-                      key, [](std::int64_t id) {
+                      key,
+                      [](std::int64_t id) {
                           return "Customer " + std::to_string(id) + " updated.";
                       });
                   if (write.outcome == GuardedWrite::Outcome::Changed)

@@ -77,11 +77,11 @@ const char InsertCustomer[] =
     "bd, dd, ani, pd, act) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
 
 const char UpdateCustomer[] = "UPDATE customers SET ln=?, fn=?, bn=?, ad=?, cy=?, st=?, zp=?, "
-                             "p1=?, p2=?, em=?, ho=?, dv=?, sn=?, pk=?, pm=?, bd=?, dd=?, "
-                             "ani=?, pd=?, "
-                             // An unticked box on a dormant customer keeps it dormant.
-                             "act = CASE WHEN act = -1 AND ?20 = 0 THEN -1 ELSE ?20 END "
-                             "WHERE id = ?21";
+                              "p1=?, p2=?, em=?, ho=?, dv=?, sn=?, pk=?, pm=?, bd=?, dd=?, "
+                              "ani=?, pd=?, "
+                              // An unticked box on a dormant customer keeps it dormant.
+                              "act = CASE WHEN act = -1 AND ?20 = 0 THEN -1 ELSE ?20 END "
+                              "WHERE id = ?21";
 
 const char InsertCall[] = "INSERT INTO calls (customer_id, direction, handler, call_date, "
                           "call_time, text) VALUES (?,?,?,?,?,?)";
@@ -293,7 +293,8 @@ std::optional<GuardedWrite> EarlierAnswer(Database& db, const std::optional<Requ
 {
     if (!key)
         return std::nullopt;
-    Statement s = db.prepare("SELECT fingerprint, answer FROM request_answers WHERE request_id = ?");
+    Statement s =
+        db.prepare("SELECT fingerprint, answer FROM request_answers WHERE request_id = ?");
     if (!s.bind(1, std::string_view(key->id)).step())
         return std::nullopt;
     GuardedWrite earlier;
@@ -311,11 +312,12 @@ GuardedWrite Stored(Database& db, const std::optional<RequestKey>& key, std::int
     GuardedWrite stored;
     stored.answer = answerFor(id);
     if (key) {
-        Statement purge = db.prepare(
-            "DELETE FROM request_answers WHERE stored_at < CAST(strftime('%s', 'now') AS INTEGER) - ?");
+        Statement purge = db.prepare("DELETE FROM request_answers WHERE stored_at < "
+                                     "CAST(strftime('%s', 'now') AS INTEGER) - ?");
         purge.bind(1, KeptAnswerSeconds).step();
-        Statement keep = db.prepare("INSERT INTO request_answers (request_id, fingerprint, answer, "
-                                    "stored_at) VALUES (?, ?, ?, CAST(strftime('%s', 'now') AS INTEGER))");
+        Statement keep =
+            db.prepare("INSERT INTO request_answers (request_id, fingerprint, answer, "
+                       "stored_at) VALUES (?, ?, ?, CAST(strftime('%s', 'now') AS INTEGER))");
         keep.bind(1, std::string_view(key->id))
             .bind(2, std::string_view(key->fingerprint))
             .bind(3, std::string_view(stored.answer))

@@ -80,9 +80,9 @@ void GuiFixture::start(const QString& address, const QString& callAddressGiven)
 {
     // The call save goes to the same server under another host name, as in
     // the built-in settings.
-    const QString callAddress =
-        !callAddressGiven.isEmpty() ? callAddressGiven
-        : address.isEmpty()         ? QStringLiteral("http://localhost:%1").arg(m_server->port())
+    const QString callAddress = !callAddressGiven.isEmpty() ? callAddressGiven
+                                : address.isEmpty()
+                                    ? QStringLiteral("http://localhost:%1").arg(m_server->port())
                                     : QString();
     const QString user = m_authenticated ? QString::fromLatin1(User) : QString();
     const QString password = m_authenticated ? QString::fromLatin1(Password) : QString();

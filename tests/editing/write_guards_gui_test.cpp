@@ -71,14 +71,27 @@ void SaveAsAnotherOperator(const GuiFixture& fixture, const refserver::Customer&
     const auto text = [](const std::string& s) { return QString::fromStdString(s); };
     HttpClient other;
     other.Post(fixture.baseAddress() + u"/manage/modify.php"_s,
-               {u"ID="_s + QString::number(c.id), u"txtLN="_s + text(c.ln),
-                u"txtFN="_s + text(c.fn), u"txtBN="_s + text(c.bn), u"txtAD="_s + text(c.ad),
-                u"txtCY="_s + text(c.cy), u"txtST="_s + text(c.st), u"txtZP="_s + text(c.zp),
-                u"txtP1="_s + text(c.p1), u"txtP2="_s + text(c.p2), u"txtEM="_s + text(c.em),
-                u"txtHO="_s + text(c.ho), u"txtDV="_s + text(c.dv), u"txtPM="_s + text(c.pm),
-                u"txtSN="_s + text(c.sn), u"txtPK="_s + text(c.pk), u"txtBD="_s + DateField(c.bd),
-                u"txtDD="_s + DateField(c.dd), u"txtPD="_s + DateField(c.pd),
-                u"txtANI="_s + DateField(c.ani), u"txtACT="_s + QString::number(c.act)});
+               {u"ID="_s + QString::number(c.id),
+                u"txtLN="_s + text(c.ln),
+                u"txtFN="_s + text(c.fn),
+                u"txtBN="_s + text(c.bn),
+                u"txtAD="_s + text(c.ad),
+                u"txtCY="_s + text(c.cy),
+                u"txtST="_s + text(c.st),
+                u"txtZP="_s + text(c.zp),
+                u"txtP1="_s + text(c.p1),
+                u"txtP2="_s + text(c.p2),
+                u"txtEM="_s + text(c.em),
+                u"txtHO="_s + text(c.ho),
+                u"txtDV="_s + text(c.dv),
+                u"txtPM="_s + text(c.pm),
+                u"txtSN="_s + text(c.sn),
+                u"txtPK="_s + text(c.pk),
+                u"txtBD="_s + DateField(c.bd),
+                u"txtDD="_s + DateField(c.dd),
+                u"txtPD="_s + DateField(c.pd),
+                u"txtANI="_s + DateField(c.ani),
+                u"txtACT="_s + QString::number(c.act)});
 }
 
 TEST(SaveConflictTest, ASaveOverAnotherOperatorsChangeIsHeldBackUntilSavedAgain)
@@ -108,16 +121,18 @@ TEST(SaveConflictTest, ASaveOverAnotherOperatorsChangeIsHeldBackUntilSavedAgain)
                                        "was opened. Changed: Phone 1 (Pref), Email @."_s))
                 << box.toStdString();
             EXPECT_TRUE(box.contains(u"Nothing was saved"_s)) << box.toStdString();
-            EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
+            EXPECT_TRUE(fixture.errorBoxes.isEmpty())
+                << fixture.errorBoxes.join(u'\n').toStdString();
             EXPECT_EQ(refserver::CustomerRecordText(Only(fixture.store(), "Baker")), afterOther)
                 << "nothing overwritten";
             // Everything typed stays, the stale telephone number included.
             EXPECT_EQ(d.txtAD->text(), u"9 Oak Rd");
             EXPECT_EQ(d.txtP1->text(), u"3025550100");
-            EXPECT_EQ(d.LoadedDigest().value_or(QString()),
-                      QString::fromLatin1(QCryptographicHash::hash(QByteArray::fromStdString(afterOther),
-                                                                   QCryptographicHash::Sha256)
-                                              .toHex()));
+            EXPECT_EQ(
+                d.LoadedDigest().value_or(QString()),
+                QString::fromLatin1(QCryptographicHash::hash(QByteArray::fromStdString(afterOther),
+                                                             QCryptographicHash::Sha256)
+                                        .toHex()));
 
             // Saved again: the operator overwrites deliberately.
             d.ButtonGradient1->click();
@@ -189,10 +204,10 @@ TEST(SaveConflictTest, AccentsAndAmpersandGiveOneDigestOverLatin1AndUtf8)
         EXPECT_TRUE(fixture.otherBoxes.isEmpty()) << fixture.otherBoxes.join(u'\n').toStdString();
         EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
         EXPECT_EQ(Only(fixture.store(), accented.ln).cy, "Milford");
-        EXPECT_EQ(digests.back(), QString::fromLatin1(QCryptographicHash::hash(
-                                                          QByteArray::fromStdString(record),
-                                                          QCryptographicHash::Sha256)
-                                                          .toHex()));
+        EXPECT_EQ(digests.back(),
+                  QString::fromLatin1(QCryptographicHash::hash(QByteArray::fromStdString(record),
+                                                               QCryptographicHash::Sha256)
+                                          .toHex()));
     }
     ASSERT_EQ(digests.size(), 2);
     EXPECT_EQ(digests[0], digests[1]);

@@ -98,11 +98,11 @@ TEST(RowDigestTest, CanonicalRecordAndDigestAgreeOverBothCharsetsAndWithTheServe
 
     // Each server takes the digest read over the other's charset.
     Loaded loaded{overLatin1, 0};
-    EXPECT_EQ(PostFor(client, utf8Server.address(Modify),
-                      Save(loaded, u"Müller & Söhne"_s, u"txtCY=Dover"_s,
-                           {u"RowDigest="_s + digest}))
-                  .status,
-              200);
+    EXPECT_EQ(
+        PostFor(client, utf8Server.address(Modify),
+                Save(loaded, u"Müller & Söhne"_s, u"txtCY=Dover"_s, {u"RowDigest="_s + digest}))
+            .status,
+        200);
     loaded = Load(latin1Server, u"Müller & Söhne"_s);
     EXPECT_EQ(PostFor(client, latin1Server.address(Modify),
                       Save(loaded, u"Müller & Söhne"_s, u"txtCY=Lewes"_s,
@@ -116,10 +116,11 @@ TEST(RowDigestTest, CanonicalRecordAndDigestAgreeOverBothCharsetsAndWithTheServe
     fields = CustomerFields(u"0"_s, u"Euro €"_s, u"E"_s);
     client.Post(utf8Server.address(NewGuy), fields);
     const Loaded euro = Load(latin1Server, u"Euro ?"_s);
-    EXPECT_EQ(PostFor(client, latin1Server.address(Modify),
-                      Save(euro, u"Euro €"_s, u"txtCY=Milford"_s, {u"RowDigest="_s + euro.digest()}))
-                  .status,
-              200);
+    EXPECT_EQ(
+        PostFor(client, latin1Server.address(Modify),
+                Save(euro, u"Euro €"_s, u"txtCY=Milford"_s, {u"RowDigest="_s + euro.digest()}))
+            .status,
+        200);
     const Loaded after = Load(utf8Server, u"Euro €"_s);
     EXPECT_EQ(after.table.CY(after.row), u"Milford");
 }
@@ -133,16 +134,16 @@ TEST(RowDigestTest, ASaveOverAChangedRowIsRefusedWithTheStoredRecordUntilItIsBas
     const Loaded second = Load(server, u"Alpha"_s);
 
     // The first operator saves a new telephone number.
-    ASSERT_EQ(PostFor(client, server.address(Modify),
-                      Save(first, u"Alpha"_s, u"txtP1=3025550199"_s,
-                           {u"RowDigest="_s + first.digest()}))
-                  .status,
-              200);
+    ASSERT_EQ(
+        PostFor(client, server.address(Modify),
+                Save(first, u"Alpha"_s, u"txtP1=3025550199"_s, {u"RowDigest="_s + first.digest()}))
+            .status,
+        200);
     const QString afterFirst = Snapshot(server);
 
     // The second, loaded before that, saves an address.
-    const QStringList stale = Save(second, u"Alpha"_s, u"txtAD=9 Oak Rd"_s,
-                                   {u"RowDigest="_s + second.digest()});
+    const QStringList stale =
+        Save(second, u"Alpha"_s, u"txtAD=9 Oak Rd"_s, {u"RowDigest="_s + second.digest()});
     const Answer refused = PostFor(client, server.address(Modify), stale);
     ASSERT_EQ(refused.status, 409);
     const QString line = refused.text.section(u'\n', 0, 0);
@@ -197,9 +198,9 @@ TEST(RowDigestTest, SavesSentAtOnceWithOneDigestStoreExactlyOne)
     for (int t = 0; t < Savers; ++t) {
         threads.emplace_back([&, t] {
             HttpClient client;
-            const QStringList fields =
-                Save(loaded, u"Race"_s, u"txtCY=City "_s + QString::number(t),
-                     {u"RowDigest="_s + loaded.digest(), u"RequestId="_s + Id("0123456789abcdef"[t])});
+            const QStringList fields = Save(
+                loaded, u"Race"_s, u"txtCY=City "_s + QString::number(t),
+                {u"RowDigest="_s + loaded.digest(), u"RequestId="_s + Id("0123456789abcdef"[t])});
             ready.arrive_and_wait();
             statuses[std::size_t(t)] = PostFor(client, server.address(Modify), fields).status;
         });
@@ -257,8 +258,10 @@ TEST(RequestIdTest, ARepeatedWriteGetsItsFirstAnswerAndOneWithOtherFieldsIsRefus
 
         const Answer other = PostFor(client, server.address(w.script), w.other + QStringList{id});
         EXPECT_EQ(other.status, 409);
-        EXPECT_TRUE(other.text.startsWith(u"Error: the earlier save"_s)) << other.text.toStdString();
-        EXPECT_TRUE(other.text.contains(u"these changes were not stored"_s)) << other.text.toStdString();
+        EXPECT_TRUE(other.text.startsWith(u"Error: the earlier save"_s))
+            << other.text.toStdString();
+        EXPECT_TRUE(other.text.contains(u"these changes were not stored"_s))
+            << other.text.toStdString();
         EXPECT_EQ(Snapshot(server), stored);
 
         // The same number on another script is another request.
@@ -279,8 +282,8 @@ TEST(RequestIdTest, OneAdditionSentManyTimesAtOnceIsStoredOnce)
     for (int t = 0; t < Senders; ++t) {
         threads.emplace_back([&, t] {
             HttpClient client;
-            const QStringList fields =
-                CustomerFields(u"0"_s, u"Once"_s, u"F"_s) << u"RequestId="_s + Id('7');
+            const QStringList fields = CustomerFields(u"0"_s, u"Once"_s, u"F"_s)
+                                       << u"RequestId="_s + Id('7');
             ready.arrive_and_wait();
             answers[std::size_t(t)] = PostFor(client, server.address(NewGuy), fields);
         });
@@ -313,8 +316,8 @@ TEST(WriteGuardsTest, MalformedGuardsAreRefusedAndStoreNothing)
         EXPECT_EQ(a.status, 400) << bad.toStdString();
         EXPECT_TRUE(a.text.contains(u"\"RowDigest\""_s)) << a.text.toStdString();
     }
-    const QString badIds[] = {Id('A'), Id('a').left(31), Id('a') + u'a', Id('z'),
-                              u"RequestId"_s, u""_s};
+    const QString badIds[] = {Id('A'), Id('a').left(31), Id('a') + u'a',
+                              Id('z'), u"RequestId"_s,   u""_s};
     const struct
     {
         QString script;
@@ -322,7 +325,8 @@ TEST(WriteGuardsTest, MalformedGuardsAreRefusedAndStoreNothing)
     } writes[] = {
         {NewGuy, CustomerFields(u"0"_s, u"New"_s, u"F"_s)},
         {Modify, Save(base, u"Base"_s, u"txtCY=X"_s, {})},
-        {SaveCall, {u"ID="_s + base.id(), u"direction=Incoming"_s, u"Handler=A"_s, u"textarea=x"_s}},
+        {SaveCall,
+         {u"ID="_s + base.id(), u"direction=Incoming"_s, u"Handler=A"_s, u"textarea=x"_s}},
         {u"/manage/dormantcontact.php?ID="_s + base.id(), {}},
     };
     for (const auto& w : writes) {
