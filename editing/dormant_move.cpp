@@ -18,9 +18,15 @@ void TForm1::ButtonColor1Click()
         return;
     const std::int32_t id = Customers.ID(*row);
     // The move's own RequestId: a server that knows it moves the customer once.
-    const QString reply =
-        PostWrite(IdHTTP1, Endpoints::DormantMoveAddress(m_server.baseAddress, id),
-                  {QStringLiteral("RequestId=") + NewRequestId()});
+    QString reply;
+    try {
+        reply = PostWrite(IdHTTP1, Endpoints::DormantMoveAddress(m_server.baseAddress, id),
+                          {QStringLiteral("RequestId=") + NewRequestId()});
+    } catch (const HttpStatusError& e) {
+        if (e.status() == 409)
+            throw RefusedWrite(e);
+        throw;
+    }
     Q_UNUSED(Trim(reply)); // the reply is not interpreted
     LoadCustomers();
     LoadCalls();
