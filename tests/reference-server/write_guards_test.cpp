@@ -8,6 +8,8 @@
 
 #include <QCryptographicHash>
 
+#include <sqlite3.h>
+
 #include <latch>
 #include <set>
 #include <thread>
@@ -338,6 +340,43 @@ TEST(WriteGuardsTest, MalformedGuardsAreRefusedAndStoreNothing)
         }
     }
     EXPECT_EQ(Snapshot(server), before);
+}
+
+} // namespace
+
+namespace {
+
+TEST(RequestIdTest, AnswersAreKeptForAWeekAndForgottenAfterEightDays)
+{
+    ServerFixture server;
+    HttpClient client;
+    const auto add = [&](const QString& last, char id) {
+        return PostFor(client, server.address(NewGuy),
+                       CustomerFields(u"0"_s, last, u"F"_s) << u"RequestId="_s + Id(id));
+    };
+    const Answer weekOld = add(u"Week"_s, '1');
+    const Answer monthOld = add(u"Month"_s, '2');
+    ASSERT_EQ(weekOld.status, 200);
+    ASSERT_EQ(monthOld.status, 200);
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(server.dbPath().toUtf8().constData(), &db), SQLITE_OK);
+        sqlite3_busy_timeout(db, 10'000);
+        const std::string age = "UPDATE request_answers SET stored_at = stored_at - "
+                                "CASE request_id WHEN '" +
+                                Id('1').toStdString() + "' THEN 7 * 86400 ELSE 30 * 86400 END";
+        EXPECT_EQ(sqlite3_exec(db, age.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    ASSERT_EQ(add(u"Today"_s, '3').status, 200); // a write clears out what is too old
+
+    const QString before = Snapshot(server);
+    const Answer again = add(u"Week"_s, '1');
+    EXPECT_EQ(again.status, 200);
+    EXPECT_EQ(again.text, weekOld.text);
+    EXPECT_EQ(Snapshot(server), before);
+    EXPECT_EQ(add(u"Month"_s, '2').status, 200);
+    EXPECT_EQ(LoadActive(client, server).CustomerCount(), 4) << "a month-old number is new again";
 }
 
 } // namespace
