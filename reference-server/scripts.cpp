@@ -335,14 +335,14 @@ public:
                   if (form.find("RequestId"))
                       form.requireWellFormed();
                   const auto key = requestKey("/manage/dormantcontact.php", form, &query);
-                  return answer(m_store.moveToDormant(id, key,
-                                                      [](std::int64_t moved) {
-                                                          return "Customer " +
-                                                                 std::to_string(moved) +
-                                                                 " moved to the dormant list; its "
-                                                                 "call history was deleted.";
-                                                      }),
-                                id, key);
+                  return answer(
+                      m_store.moveToDormantGuarded(id, key,
+                                                   [](std::int64_t moved) {
+                                                       return "Customer " + std::to_string(moved) +
+                                                              " moved to the dormant list; its "
+                                                              "call history was deleted.";
+                                                   }),
+                      id, key);
               });
         route(server, "/manage/newguy.php",
               [this](const httplib::Request&, const std::string& body) {
@@ -350,11 +350,12 @@ public:
                   Customer customer = CustomerFromForm(form);
                   form.require("ID"); // sent by the client; a new customer gets a new number
                   const auto key = requestKey("/manage/newguy.php", form);
-                  return answer(m_store.addCustomer(customer, key,
-                                                    [](std::int64_t id) {
-                                                        return "Customer " + std::to_string(id) +
-                                                               " added.";
-                                                    }),
+                  return answer(m_store.addCustomerGuarded(customer, key,
+                                                           [](std::int64_t id) {
+                                                               return "Customer " +
+                                                                      std::to_string(id) +
+                                                                      " added.";
+                                                           }),
                                 0, key);
               });
         route(server, "/manage/modify.php",
@@ -365,7 +366,7 @@ public:
                   const std::optional<std::string> digest =
                       m_config.writeGuards ? ReadRowDigest(form) : std::nullopt;
                   const auto key = requestKey("/manage/modify.php", form);
-                  const GuardedWrite write = m_store.modifyCustomer(
+                  const GuardedWrite write = m_store.modifyCustomerGuarded(
                       customer, digest,
                       [latin1 = m_config.latin1](const Customer& stored) {
                           return RowDigest(stored, latin1);
@@ -389,13 +390,13 @@ public:
                   call.date = TodayText();
                   call.time = NowTimeText();
                   const auto key = requestKey("/manage/savecall.php", form);
-                  return answer(m_store.saveCall(call, key,
-                                                 [&call](std::int64_t) {
-                                                     return "Call saved for customer " +
-                                                            std::to_string(call.customerId) +
-                                                            " on " + call.date + " at " +
-                                                            call.time + ".";
-                                                 }),
+                  return answer(m_store.saveCallGuarded(call, key,
+                                                        [&call](std::int64_t) {
+                                                            return "Call saved for customer " +
+                                                                   std::to_string(call.customerId) +
+                                                                   " on " + call.date + " at " +
+                                                                   call.time + ".";
+                                                        }),
                                 call.customerId, key);
               });
     }

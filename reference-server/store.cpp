@@ -335,8 +335,9 @@ GuardedWrite Missing()
 
 } // namespace
 
-GuardedWrite Store::addCustomer(const Customer& customer, const std::optional<RequestKey>& key,
-                                const AnswerFor& answerFor)
+GuardedWrite Store::addCustomerGuarded(const Customer& customer,
+                                       const std::optional<RequestKey>& key,
+                                       const AnswerFor& answerFor)
 {
     Lease db(*this);
     WriteTransaction tx(*db);
@@ -350,10 +351,11 @@ GuardedWrite Store::addCustomer(const Customer& customer, const std::optional<Re
     return done;
 }
 
-GuardedWrite Store::modifyCustomer(const Customer& customer,
-                                   const std::optional<std::string>& expectedDigest,
-                                   const std::function<std::string(const Customer&)>& digestOf,
-                                   const std::optional<RequestKey>& key, const AnswerFor& answerFor)
+GuardedWrite
+Store::modifyCustomerGuarded(const Customer& customer,
+                             const std::optional<std::string>& expectedDigest,
+                             const std::function<std::string(const Customer&)>& digestOf,
+                             const std::optional<RequestKey>& key, const AnswerFor& answerFor)
 {
     Lease db(*this);
     WriteTransaction tx(*db);
@@ -381,8 +383,8 @@ GuardedWrite Store::modifyCustomer(const Customer& customer,
     return done;
 }
 
-GuardedWrite Store::moveToDormant(std::int64_t id, const std::optional<RequestKey>& key,
-                                  const AnswerFor& answerFor)
+GuardedWrite Store::moveToDormantGuarded(std::int64_t id, const std::optional<RequestKey>& key,
+                                         const AnswerFor& answerFor)
 {
     Lease db(*this);
     WriteTransaction tx(*db);
@@ -399,8 +401,8 @@ GuardedWrite Store::moveToDormant(std::int64_t id, const std::optional<RequestKe
     return done;
 }
 
-GuardedWrite Store::saveCall(const Call& call, const std::optional<RequestKey>& key,
-                             const AnswerFor& answerFor)
+GuardedWrite Store::saveCallGuarded(const Call& call, const std::optional<RequestKey>& key,
+                                    const AnswerFor& answerFor)
 {
     Lease db(*this);
     WriteTransaction tx(*db);

@@ -92,16 +92,17 @@ public:
     // with an expected digest writes only when `digestOf` the stored row
     // gives that digest. Without key and digest they write as the plain ones.
     using AnswerFor = std::function<std::string(std::int64_t id)>;
-    GuardedWrite addCustomer(const Customer& customer, const std::optional<RequestKey>& key,
-                             const AnswerFor& answerFor);
-    GuardedWrite modifyCustomer(const Customer& customer,
-                                const std::optional<std::string>& expectedDigest,
-                                const std::function<std::string(const Customer&)>& digestOf,
-                                const std::optional<RequestKey>& key, const AnswerFor& answerFor);
-    GuardedWrite moveToDormant(std::int64_t id, const std::optional<RequestKey>& key,
-                               const AnswerFor& answerFor);
-    GuardedWrite saveCall(const Call& call, const std::optional<RequestKey>& key,
-                          const AnswerFor& answerFor);
+    GuardedWrite addCustomerGuarded(const Customer& customer, const std::optional<RequestKey>& key,
+                                    const AnswerFor& answerFor);
+    GuardedWrite modifyCustomerGuarded(const Customer& customer,
+                                       const std::optional<std::string>& expectedDigest,
+                                       const std::function<std::string(const Customer&)>& digestOf,
+                                       const std::optional<RequestKey>& key,
+                                       const AnswerFor& answerFor);
+    GuardedWrite moveToDormantGuarded(std::int64_t id, const std::optional<RequestKey>& key,
+                                      const AnswerFor& answerFor);
+    GuardedWrite saveCallGuarded(const Call& call, const std::optional<RequestKey>& key,
+                                 const AnswerFor& answerFor);
 
     // Adds many records in one transaction (demo data, generated data). A
     // call's customerId here is the 1-based position of its customer in
