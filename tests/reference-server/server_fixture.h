@@ -161,17 +161,21 @@ inline QStringList CustomerFields(const QString& id, const QString& last, const 
             u"txtACT=1"_s};
 }
 
-inline TCustomerTable LoadActive(HttpClient& client, const ServerFixture& server)
+// `server`: a ServerFixture or a StackFixture.
+template <typename Server>
+TCustomerTable LoadActive(HttpClient& client, const Server& server)
 {
     return TCustomerTable::Parse(client.Post(server.address(u"/manage/datapile.php"), {}));
 }
 
-inline TCustomerTable LoadDormant(HttpClient& client, const ServerFixture& server)
+template <typename Server>
+TCustomerTable LoadDormant(HttpClient& client, const Server& server)
 {
     return TCustomerTable::Parse(client.Post(server.address(u"/manage/dormantpile.php"), {}));
 }
 
-inline TCallTable LoadCalls(HttpClient& client, const ServerFixture& server)
+template <typename Server>
+TCallTable LoadCalls(HttpClient& client, const Server& server)
 {
     return TCallTable::Parse(client.Post(server.address(u"/manage/callpile.php"), {}));
 }
