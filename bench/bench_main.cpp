@@ -3,6 +3,7 @@
 
 #include "bench_data.h"
 #include "parse_bench.h"
+#include "server_bench.h"
 #include "window_bench.h"
 
 #include <benchmark/benchmark.h>
@@ -91,5 +92,6 @@ int main(int argc, char** argv)
 
     std::cout << tableMemory;
     EndWindowBench();
+    std::cout << ServerThroughputLines();
     return 0;
 }
