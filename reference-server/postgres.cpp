@@ -108,7 +108,8 @@ std::string PostgresAddressProblem(const std::string& uri)
     if (!options) {
         std::string text = error ? Trimmed(error) : "out of memory";
         PQfreemem(error);
-        return "--db " + uri + " is not a PostgreSQL connection URI: " + text;
+        // Not repeated: a malformed address may still hold a password.
+        return "the database address is not a PostgreSQL connection URI: " + text;
     }
     std::string problem;
     for (PQconninfoOption* o = options; o->keyword; ++o)

@@ -195,6 +195,7 @@ TEST(DatabaseOptionTest, BadSourcesAndTargetsAreRefusedAndNothingIsMade)
         {{u"--copy-db"_s, missing, u"postgresql://u@127.0.0.1:1/db?password=secret"_s}, 2,
          u"must not carry the password"_s},
         {{u"--db"_s, u"postgresql://u@[bad"_s}, 2, u"is not a PostgreSQL connection URI"_s},
+        {{u"--db"_s, u"postgresql://u:secret@[bad"_s}, 2, u"is not a PostgreSQL connection URI"_s},
         {{u"--copy-db"_s, missing, target, u"--demo"_s}, 2, u"cannot be combined"_s},
     };
     for (const auto& c : cases) {
