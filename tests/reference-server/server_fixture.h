@@ -37,6 +37,11 @@ using refserver::Store;
 
 enum class Engine { Sqlite, Postgres };
 
+inline void PrintTo(Engine engine, std::ostream* os)
+{
+    *os << (engine == Engine::Sqlite ? "SQLite" : "PostgreSQL");
+}
+
 // The engine of the running test: EngineTest sets it for each of its runs.
 inline Engine& CurrentEngine()
 {
