@@ -108,6 +108,9 @@ std::string PostgresAddressProblem(const std::string& uri)
     if (!options) {
         std::string text = error ? Trimmed(error) : "out of memory";
         PQfreemem(error);
+        // libpq quotes the address, which may hold a password.
+        for (std::size_t at; (at = text.find(uri)) != std::string::npos;)
+            text.replace(at, uri.size(), "(the address)");
         // Not repeated: a malformed address may still hold a password.
         return "the database address is not a PostgreSQL connection URI: " + text;
     }

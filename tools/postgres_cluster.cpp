@@ -114,6 +114,16 @@ PostgresCluster::PostgresCluster(bool durable) : m_bin(BinaryFolder())
                      " >" + m_dir + "/initdb.log 2>&1")
                         .c_str()) != 0)
         throw std::runtime_error("initdb failed:\n" + FileText(m_dir + "/initdb.log"));
+    // The superuser gets in without a password; every other role needs its
+    // password, so that tests can show where the server finds it.
+    {
+        std::ofstream hba(data + "/pg_hba.conf", std::ios::trunc);
+        hba << "local all all trust\n"
+               "host all postgres 127.0.0.1/32 trust\n"
+               "host all all 127.0.0.1/32 scram-sha-256\n";
+        if (!hba)
+            throw std::runtime_error("cannot write " + data + "/pg_hba.conf");
+    }
 
     // Another program may take the free port before the server does.
     for (int attempt = 0; attempt < 5; ++attempt) {
@@ -137,12 +147,12 @@ PostgresCluster::~PostgresCluster()
     waitpid(m_watchdog, &status, 0);
 }
 
-std::string PostgresCluster::uri(const std::string& database) const
+std::string PostgresCluster::uri(const std::string& database, const std::string& user) const
 {
-    return "postgresql://postgres@127.0.0.1:" + std::to_string(m_port) + "/" + database;
+    return "postgresql://" + user + "@127.0.0.1:" + std::to_string(m_port) + "/" + database;
 }
 
-std::string PostgresCluster::createDatabase()
+std::string PostgresCluster::createDatabase(const std::string& owner)
 {
     const std::string name = "tillora_" + std::to_string(++m_databases);
     const std::unique_ptr<PGconn, void (*)(PGconn*)> admin(PQconnectdb(uri("postgres").c_str()),
@@ -150,7 +160,7 @@ std::string PostgresCluster::createDatabase()
     if (PQstatus(admin.get()) != CONNECTION_OK)
         throw std::runtime_error(std::string("cannot reach the test PostgreSQL: ") +
                                  PQerrorMessage(admin.get()));
-    PGresult* result = PQexec(admin.get(), ("CREATE DATABASE " + name +
+    PGresult* result = PQexec(admin.get(), ("CREATE DATABASE " + name + " OWNER " + owner +
                                             " ENCODING 'UTF8' TEMPLATE template0")
                                                .c_str());
     const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
@@ -158,7 +168,7 @@ std::string PostgresCluster::createDatabase()
     if (!ok)
         throw std::runtime_error("CREATE DATABASE failed: " +
                                  std::string(PQerrorMessage(admin.get())));
-    return uri(name);
+    return uri(name, owner);
 }
 
 PostgresCluster& PostgresCluster::Shared()

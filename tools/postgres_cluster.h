@@ -20,9 +20,11 @@ public:
     PostgresCluster& operator=(const PostgresCluster&) = delete;
 
     int port() const { return m_port; }
-    // Creates an empty UTF-8 database and returns its connection URI.
-    std::string createDatabase();
-    std::string uri(const std::string& database) const;
+    // Creates an empty UTF-8 database owned by `owner` and returns its
+    // connection URI as that role. The superuser "postgres" needs no
+    // password; any other role signs in with its password.
+    std::string createDatabase(const std::string& owner = "postgres");
+    std::string uri(const std::string& database, const std::string& user = "postgres") const;
 
     // One cluster for the whole process, started on first use.
     static PostgresCluster& Shared();

@@ -3,7 +3,9 @@
 
 #include "server_fixture.h"
 
+#include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 
 #include <filesystem>
 
@@ -50,9 +52,11 @@ struct ProgramRun
     QString output;
 };
 
-ProgramRun Server(const QStringList& arguments)
+ProgramRun Server(const QStringList& arguments,
+                  const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess p;
+    p.setProcessEnvironment(environment);
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(QString::fromUtf8(TILLORA_SERVER_PATH), arguments);
     p.waitForFinished(-1);
@@ -205,6 +209,69 @@ TEST(DatabaseOptionTest, BadSourcesAndTargetsAreRefusedAndNothingIsMade)
         EXPECT_FALSE(run.output.contains(u"secret")) << run.output.toStdString();
     }
     EXPECT_FALSE(std::filesystem::exists(missing.toStdString()));
+}
+
+// The URI names no password; libpq takes it from the password file, and
+// what the URI leaves out from the PG* variables.
+TEST(DatabaseOptionTest, ThePasswordComesFromThePasswordFileNeverFromTheAddress)
+{
+    PostgresCluster& cluster = PostgresCluster::Shared();
+    refserver::PgConnection(cluster.uri("postgres"))
+        .exec("CREATE ROLE tillora_staff LOGIN PASSWORD 'pw-in-file'");
+    const std::string target = cluster.createDatabase("tillora_staff");
+    const QString name = QString::fromStdString(target.substr(target.rfind('/') + 1));
+
+    QTemporaryDir dir;
+    const QString source = dir.filePath(u"source.sqlite"_s);
+    {
+        const auto store = refserver::OpenStore(source.toStdString());
+        store->addCustomer(Person("One"));
+        store->addCustomer(Person("Two"));
+    }
+    auto passwordFile = [&](const QString& password) {
+        const QString path = dir.filePath(u"pgpass-"_s + password);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(u"127.0.0.1:%1:%2:tillora_staff:%3\n"_s.arg(cluster.port()).arg(name, password)
+                       .toUtf8());
+        file.close();
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        return path;
+    };
+
+    QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
+    for (const QString& variable : {u"PGPASSFILE"_s, u"PGPASSWORD"_s, u"PGHOST"_s, u"PGPORT"_s,
+                                    u"PGUSER"_s, u"PGDATABASE"_s})
+        bare.remove(variable);
+    bare.insert(u"HOME"_s, dir.path()); // no ~/.pgpass
+    QProcessEnvironment wrong = bare;
+    wrong.insert(u"PGPASSFILE"_s, passwordFile(u"not-the-pw"_s));
+    QProcessEnvironment right = bare;
+    right.insert(u"PGPASSFILE"_s, passwordFile(u"pw-in-file"_s));
+    right.insert(u"PGHOST"_s, u"127.0.0.1"_s);
+    right.insert(u"PGPORT"_s, QString::number(cluster.port()));
+
+    const QString full = QString::fromStdString(target);
+    const QString hostless = u"postgresql://tillora_staff@/"_s + name;
+    const struct
+    {
+        const QProcessEnvironment* environment;
+        QString address;
+        int exitCode;
+        QString message;
+    } cases[] = {
+        {&bare, full, 1, u"no password supplied"_s},
+        {&wrong, full, 1, u"password authentication failed"_s},
+        {&right, hostless, 0, u"copied 2 customers and 0 calls"_s},
+    };
+    for (const auto& c : cases) {
+        const ProgramRun run = Server({u"--copy-db"_s, source, c.address}, *c.environment);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.output.toStdString();
+        EXPECT_TRUE(run.output.contains(c.message)) << run.output.toStdString();
+        EXPECT_FALSE(run.output.contains(u"pw-in-file"_s)) << run.output.toStdString();
+    }
+    refserver::PgConnection owner(cluster.uri(name.toStdString()));
+    EXPECT_EQ(owner.run("count", "SELECT count(*) FROM customers").integer(0, 0), 2);
 }
 
 TEST(DatabaseOptionTest, AnUnreachablePostgresServerIsNamed)
