@@ -7,7 +7,9 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -129,6 +131,52 @@ TEST_P(StorageTest, ANewerSchemaIsRefusedAndTheCurrentOneIsKept)
 }
 
 TILLORA_ON_BOTH_ENGINES(StorageTest);
+
+// A write that loses to a concurrent one with a serialization failure runs
+// again. Under the default isolation the counter's row lock makes writers
+// wait instead; a database set to SERIALIZABLE turns the wait into the
+// failure, which the test provokes by holding the counter row itself.
+TEST(PostgresStoreTest, AWriteThatLosesASerializationConflictIsRunAgain)
+{
+    const std::string uri = PostgresCluster::Shared().createDatabase();
+    const std::string name = uri.substr(uri.rfind('/') + 1);
+    const auto store = refserver::OpenStore(uri);
+    refserver::PgConnection(uri).exec(
+        ("ALTER DATABASE " + name + " SET default_transaction_isolation TO 'serializable'")
+            .c_str());
+    // A fresh store: connections take the setting when they open.
+    const auto serializable = refserver::OpenStore(uri);
+
+    refserver::PgConnection rival(uri);
+    rival.exec("BEGIN");
+    rival.exec("UPDATE id_counters SET last = last + 1 WHERE name = 'customers'");
+    std::int64_t id = 0;
+    std::string failure;
+    std::thread writer([&] {
+        try {
+            id = serializable->addCustomer(Person("Patient"));
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+    });
+
+    // The writer waits for the rival's row lock.
+    refserver::PgConnection watch(uri);
+    while (watch
+               .run("waiting", "SELECT count(*) FROM pg_stat_activity WHERE datname = "
+                               "current_database() AND wait_event_type = 'Lock'")
+               .integer(0, 0) == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    rival.exec("COMMIT"); // the writer's update now fails with 40001
+    writer.join();
+
+    EXPECT_EQ(failure, "");
+    EXPECT_EQ(id, 2) << "the rival took number 1";
+    const Snapshot after = store->snapshot();
+    ASSERT_EQ(after.customers.size(), 1u);
+    EXPECT_EQ(after.customers[0].ln, "Patient");
+    EXPECT_EQ(after.lastCustomerId, 2);
+}
 
 TEST(SqliteSchemaTest, ADatabaseOfTheUnversionedLayoutIsUpgradedInPlace)
 {
