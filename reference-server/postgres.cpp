@@ -76,7 +76,6 @@ PgConnection::PgConnection(const std::string& uri) : m_conn(PQconnectdb(uri.c_st
     if (PQsetClientEncoding(m_conn.get(), "UTF8") != 0)
         throw DatabaseError("cannot set the client encoding UTF8: " +
                             Trimmed(PQerrorMessage(m_conn.get())));
-    exec("SET TIME ZONE 'UTC'");
 }
 
 void PgConnection::exec(const char* sql)
