@@ -5,6 +5,7 @@
 #include "bench_data.h"
 #include "parse_bench.h"
 #include "ratios.h"
+#include "server_bench.h"
 #include "window_bench.h"
 
 #include <benchmark/benchmark.h>
@@ -40,5 +41,6 @@ int main(int argc, char** argv)
 
     std::cout << RatioLines();
     EndWindowBench();
+    std::cout << ServerThroughputLines();
     return 0;
 }

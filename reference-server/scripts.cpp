@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <mutex>
 #include <set>
+#include <tuple>
 #include <vector>
 
 namespace refserver {
@@ -368,8 +369,12 @@ public:
                   call.direction = CheckedText(form, "direction");
                   call.handler = CheckedText(form, "Handler");
                   call.text = CheckedText(form, "textarea");
-                  call.date = TodayText();
-                  call.time = NowTimeText();
+                  if (m_config.callStamp) {
+                      std::tie(call.date, call.time) = m_config.callStamp();
+                  } else {
+                      call.date = TodayText();
+                      call.time = NowTimeText();
+                  }
                   if (!m_store.saveCall(call))
                       throw NotFound("There is no customer number " +
                                      std::to_string(call.customerId) + ".");
