@@ -2,7 +2,6 @@
 
 #include "error_handler.h"
 #include "fonts.h"
-#include "memory_tuning.h"
 #include "accessibility.h"
 #include "tillora/settings.h"
 
@@ -44,7 +43,6 @@ WindowSet::~WindowSet()
 
 void PrepareApplication()
 {
-    KeepFreedBlocksForReuse();
     RegisterTahoma();
     InstallAccessibility();
     QApplication::setApplicationName(QStringLiteral("tillora"));

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <string>
-
 // The memory a loaded customer and call table hold over their answers'
-// bytes on the wire, as "ratio" lines. Measured before any benchmark runs:
+// bytes on the wire, as ratio lines. Measured before any benchmark runs:
 // the tables those replace leave buffers behind for the next of their kind.
-std::string TableMemoryRatios();
+void RecordTableMemoryRatios();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store.h"
+
 #include <sqlite3.h>
 
 #include <cstdint>
@@ -9,12 +11,6 @@
 #include <string_view>
 
 namespace refserver {
-
-class DatabaseError : public std::runtime_error
-{
-public:
-    using std::runtime_error::runtime_error;
-};
 
 class Statement;
 

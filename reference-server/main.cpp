@@ -7,6 +7,7 @@
 #include "scripts.h"
 #include "store.h"
 #include "credentials.h"
+#include "copy_database.h"
 
 #include <cstdio>
 #include <exception>
@@ -32,6 +33,17 @@ int main(int argc, char** argv)
     // server's alone, whoever starts it.
     umask(077);
 
+    if (options.copy) {
+        try {
+            std::printf("tillora-server: %s\n",
+                        CopyDatabase(options.copy->first, options.copy->second).c_str());
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "tillora-server: %s\n", e.what());
+            return 1;
+        }
+        return 0;
+    }
+
     // Checked before anything else, so that a bad file fails at once.
     std::shared_ptr<const Credentials> credentials;
     if (options.usersFile) {
@@ -44,7 +56,8 @@ int main(int argc, char** argv)
     }
 
     try {
-        Store store(options.database);
+        const std::unique_ptr<Store> opened = OpenStore(options.database);
+        Store& store = *opened;
         if (options.generate) {
             if (!store.isEmpty()) {
                 std::fprintf(stderr,

@@ -1,5 +1,8 @@
 #include "options.h"
 
+#include "postgres.h"
+#include "store.h"
+
 #include <algorithm>
 #include <charconv>
 #include <string_view>
@@ -9,12 +12,19 @@ namespace refserver {
 const char UsageText[] =
     "usage: tillora-server [options]\n"
     "\n"
-    "Serves the Tillora server scripts from an SQLite database, on loopback\n"
-    "only: other machines reach it through the nginx front (scripts/stack, or\n"
-    "the packaged site /etc/nginx/sites-available/tillora).\n"
+    "       tillora-server --copy-db FROM TO\n"
+    "\n"
+    "Serves the Tillora server scripts from an SQLite or PostgreSQL database,\n"
+    "on loopback only: other machines reach it through the nginx front\n"
+    "(scripts/stack, or the packaged site /etc/nginx/sites-available/tillora).\n"
     "\n"
     "  --listen ADDR:PORT     loopback address to listen on (default 127.0.0.1:8080)\n"
-    "  --db FILE              database file (default tillora.sqlite)\n"
+    "  --db FILE|URI          SQLite database file (default tillora.sqlite), or a\n"
+    "                         PostgreSQL database: postgresql://USER@HOST:PORT/NAME;\n"
+    "                         the password comes from the password file (PGPASSFILE)\n"
+    "                         or PGPASSWORD, never from the command line\n"
+    "  --copy-db FROM TO      copy the whole database FROM (file or URI) into the\n"
+    "                         empty database TO, in one transaction, and exit\n"
     "  --demo                 fill an empty database with demo data\n"
     "  --generate N,M         fill an empty database with N synthetic customers and M calls\n"
     "  --users FILE           require Basic authentication on every script, for\n"
@@ -93,6 +103,21 @@ std::variant<Options, std::string> ParseOptions(int argc, const char* const* arg
             if (!value(v) || v.empty())
                 return std::string("--db needs a file name");
             o.database = std::string(v);
+            if (IsPostgresAddress(o.database))
+                if (std::string problem = PostgresAddressProblem(o.database); !problem.empty())
+                    return problem;
+        } else if (arg == "--copy-db") {
+            std::string_view to;
+            if (!value(v) || !value(to) || v.empty() || to.empty())
+                return std::string("--copy-db needs two databases, FROM and TO");
+            for (std::string_view db : {v, to})
+                if (IsPostgresAddress(std::string(db)))
+                    if (std::string problem = PostgresAddressProblem(std::string(db));
+                        !problem.empty())
+                        return problem;
+            if (v == to)
+                return std::string("--copy-db needs two different databases");
+            o.copy = std::make_pair(std::string(v), std::string(to));
         } else if (arg == "--users") {
             if (!value(v) || v.empty())
                 return std::string("--users needs a file name");
@@ -111,6 +136,8 @@ std::variant<Options, std::string> ParseOptions(int argc, const char* const* arg
     }
     if (o.demo && o.generate)
         return std::string("--demo and --generate cannot be combined");
+    if (o.copy && (o.demo || o.generate))
+        return std::string("--copy-db cannot be combined with --demo or --generate");
     return o;
 }
 

@@ -17,6 +17,8 @@ struct Options
     std::optional<std::string> usersFile;
     bool latin1 = false;
     std::optional<std::pair<long, long>> generate; // customers, calls
+    // --copy-db FROM TO: copy one whole database into an empty one and exit.
+    std::optional<std::pair<std::string, std::string>> copy;
     bool help = false;
 };
 

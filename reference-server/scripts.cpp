@@ -8,14 +8,15 @@
 #include "write_guards.h"
 
 #include <algorithm>
-#include <chrono>
-#include <ctime>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <mutex>
 #include <set>
+#include <tuple>
 #include <vector>
 
 namespace refserver {
@@ -387,8 +388,12 @@ public:
                   call.direction = CheckedText(form, "direction");
                   call.handler = CheckedText(form, "Handler");
                   call.text = CheckedText(form, "textarea");
-                  call.date = TodayText();
-                  call.time = NowTimeText();
+                  if (m_config.callStamp) {
+                      std::tie(call.date, call.time) = m_config.callStamp();
+                  } else {
+                      call.date = TodayText();
+                      call.time = NowTimeText();
+                  }
                   const auto key = requestKey("/manage/savecall.php", form);
                   return answer(m_store.saveCallGuarded(call, key,
                                                         [&call](std::int64_t) {

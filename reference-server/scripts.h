@@ -28,6 +28,10 @@ struct ServerConfig
     // Called with the method and target of every request, before it is
     // answered (tests watch it).
     std::function<void(const std::string& method, const std::string& target)> observer;
+    // The date (year-month-day) and time (hours:minutes:seconds) a saved
+    // call is stamped with; the local clock when unset. Tests that compare
+    // two servers give both the same.
+    std::function<std::pair<std::string, std::string>()> callStamp;
 };
 
 // The largest form body a script accepts, counted as it arrives.

@@ -1,12 +1,10 @@
 #pragma once
 
-#include "database.h"
-
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,6 +17,8 @@ struct Customer
     std::string ln, fn, bn, ad, cy, st, zp, p1, p2, em, ho, dv, sn, pk, pm;
     std::optional<std::string> bd, dd, ani, pd;
     int act = 1; // 1 current, 0 expired, -1 dormant
+
+    bool operator==(const Customer&) const = default;
 };
 
 struct Call
@@ -30,6 +30,8 @@ struct Call
     std::string date;      // year-month-day
     std::string time;      // hours:minutes:seconds, 24-hour clock
     std::string text;
+
+    bool operator==(const Call&) const = default;
 };
 
 struct Statistics
@@ -62,28 +64,51 @@ struct GuardedWrite
     Customer current;
 };
 
-// The server's data on SQLite. Safe to use from many threads: each call
-// borrows a connection of its own from a small pool.
+// A whole database, identifiers included: what --copy-db moves between
+// engines. The last identifiers handed out may exceed the largest stored
+// ones (calls are deleted by the dormant move); a copy keeps them, so
+// identifiers are never used twice.
+struct Snapshot
+{
+    std::vector<Customer> customers; // by identifier
+    std::vector<Call> calls;         // by identifier
+    std::int64_t lastCustomerId = 0;
+    std::int64_t lastCallId = 0;
+};
+
+// Any failure of the storage engine; the scripts answer 500 for it.
+class DatabaseError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The server's data. Every engine gives the same answers for the same
+// sequence of operations: the same identifiers (one more than the largest
+// ever handed out, never reused) and the same order. Safe to use from many
+// threads.
 class Store
 {
 public:
-    explicit Store(std::string path);
-    ~Store();
+    virtual ~Store() = default;
 
-    std::vector<Customer> activeCustomers();  // status 1 and 0
-    std::vector<Customer> dormantCustomers(); // status -1
-    std::vector<Call> calls();                // in the order they were logged
-    std::vector<std::string> stateCodes();    // distinct two-character codes, sorted
-    Statistics statistics();
-    bool isEmpty();
+    // Status 1 and 0, or status -1; by last name, then first name, with
+    // ASCII letters compared case-blind and all else byte for byte, then by
+    // identifier.
+    virtual std::vector<Customer> activeCustomers() = 0;
+    virtual std::vector<Customer> dormantCustomers() = 0;
+    virtual std::vector<Call> calls() = 0;             // in the order they were logged
+    virtual std::vector<std::string> stateCodes() = 0; // distinct two-character codes, sorted
+    virtual Statistics statistics() = 0;
+    virtual bool isEmpty() = 0;
 
-    std::int64_t addCustomer(const Customer& customer);
+    virtual std::int64_t addCustomer(const Customer& customer) = 0;
     // False when no customer has that identifier.
-    bool modifyCustomer(const Customer& customer);
+    virtual bool modifyCustomer(const Customer& customer) = 0;
     // Sets the status to dormant and deletes the customer's calls.
-    bool moveToDormant(std::int64_t id);
+    virtual bool moveToDormant(std::int64_t id) = 0;
     // The new call's identifier, or nullopt when the customer does not exist.
-    std::optional<std::int64_t> saveCall(const Call& call);
+    virtual std::optional<std::int64_t> saveCall(const Call& call) = 0;
 
     // The writes above with their guards; each checks and writes in one
     // transaction. With a key, a RequestId stored before repeats its first
@@ -92,32 +117,39 @@ public:
     // with an expected digest writes only when `digestOf` the stored row
     // gives that digest. Without key and digest they write as the plain ones.
     using AnswerFor = std::function<std::string(std::int64_t id)>;
-    GuardedWrite addCustomerGuarded(const Customer& customer, const std::optional<RequestKey>& key,
-                                    const AnswerFor& answerFor);
-    GuardedWrite modifyCustomerGuarded(const Customer& customer,
-                                       const std::optional<std::string>& expectedDigest,
-                                       const std::function<std::string(const Customer&)>& digestOf,
-                                       const std::optional<RequestKey>& key,
-                                       const AnswerFor& answerFor);
-    GuardedWrite moveToDormantGuarded(std::int64_t id, const std::optional<RequestKey>& key,
-                                      const AnswerFor& answerFor);
-    GuardedWrite saveCallGuarded(const Call& call, const std::optional<RequestKey>& key,
-                                 const AnswerFor& answerFor);
+    using DigestOf = std::function<std::string(const Customer&)>;
+    virtual GuardedWrite addCustomerGuarded(const Customer& customer,
+                                            const std::optional<RequestKey>& key,
+                                            const AnswerFor& answerFor) = 0;
+    virtual GuardedWrite modifyCustomerGuarded(const Customer& customer,
+                                               const std::optional<std::string>& expectedDigest,
+                                               const DigestOf& digestOf,
+                                               const std::optional<RequestKey>& key,
+                                               const AnswerFor& answerFor) = 0;
+    virtual GuardedWrite moveToDormantGuarded(std::int64_t id, const std::optional<RequestKey>& key,
+                                              const AnswerFor& answerFor) = 0;
+    virtual GuardedWrite saveCallGuarded(const Call& call, const std::optional<RequestKey>& key,
+                                         const AnswerFor& answerFor) = 0;
 
     // Adds many records in one transaction (demo data, generated data). A
     // call's customerId here is the 1-based position of its customer in
     // `customers`.
-    void bulkInsert(const std::vector<Customer>& customers, const std::vector<Call>& calls);
+    virtual void bulkInsert(const std::vector<Customer>& customers,
+                            const std::vector<Call>& calls) = 0;
 
-private:
-    class Lease;
-    std::unique_ptr<Database> acquire();
-    void release(std::unique_ptr<Database> db);
-    std::vector<Customer> customersWhere(const char* condition);
-
-    std::string m_path;
-    std::mutex m_mutex;
-    std::vector<std::unique_ptr<Database>> m_idle;
+    // Everything, read in one transaction.
+    virtual Snapshot snapshot() = 0;
+    // Stores `data` with its identifiers in one transaction, which is
+    // rolled back unless the database was empty and ends up holding exactly
+    // the snapshot's counts.
+    virtual void restore(const Snapshot& data) = 0;
 };
+
+// Where `--db` points: a postgresql:// or postgres:// connection URI, or
+// else an SQLite file.
+bool IsPostgresAddress(const std::string& database);
+
+// Opens (creating or upgrading the schema) the database `--db` names.
+std::unique_ptr<Store> OpenStore(const std::string& database);
 
 } // namespace refserver

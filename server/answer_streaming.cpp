@@ -33,9 +33,24 @@ std::size_t OnBodyPiece(char* data, std::size_t size, std::size_t count, void* s
         else
             p.stream->feed(QByteArrayView(data, qsizetype(n)), *p.sink);
         p.bodyBytes += std::int64_t(n);
-        p.events.push_back({TransferEvent::Work, TransferDirection::Receive, p.bodyBytes});
+        // curl counts a read's body bytes before it hands them on in pieces
+        // of at most 16 KiB: the read is over with the piece that reaches
+        // the count. A count that lags (a chunked body's framing) leaves the
+        // event to the end of the round of reads.
+        curl_off_t counted = 0;
+        if (curl_easy_getinfo(p.easy, CURLINFO_SIZE_DOWNLOAD_T, &counted) == CURLE_OK &&
+            p.bodyBytes == std::int64_t(counted))
+            p.reportRead();
         return n;
     });
+}
+
+void HttpClientState::reportRead()
+{
+    if (bodyBytes == reportedBodyBytes)
+        return;
+    reportedBodyBytes = bodyBytes;
+    events.push_back({TransferEvent::Work, TransferDirection::Receive, bodyBytes});
 }
 
 void WriteWhole(const QString& text, AnswerSink& sink)

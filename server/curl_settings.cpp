@@ -125,8 +125,8 @@ void SetRequestOptions(HttpClientState& p, const QByteArray& url, curl_slist* he
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     // Reads from the network in blocks of up to this size rather than
     // 16 KiB: far fewer system calls and rounds of the wait loop for a large
-    // answer. curl still hands the body on in pieces of at most 16 KiB, each
-    // with its progress event, as before.
+    // answer. curl still hands the body on in pieces of at most 16 KiB;
+    // the progress event follows the read, not the pieces.
     if (curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, ReceiveBufferBytes) != CURLE_OK)
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, long(CURL_MAX_READ_SIZE));
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);

@@ -22,6 +22,7 @@ void HttpClientState::startAttempt()
     awaitingStatusLine = false;
     responseBody = QByteArray();
     bodyBytes = 0;
+    reportedBodyBytes = 0;
     stream.reset();
     sinkTakesBytes = false;
     callbackError = nullptr;

@@ -69,6 +69,8 @@ struct HttpClientState
     QByteArray responseBody;
     // Body bytes of the current answer, whether kept or streamed.
     std::int64_t bodyBytes = 0;
+    // Body bytes the last receive progress event carried.
+    std::int64_t reportedBodyBytes = 0;
     // Where a successful answer's text goes while it arrives, if anywhere,
     // and its decoder once the headers allow streaming.
     AnswerSink* sink = nullptr;
@@ -109,6 +111,9 @@ struct HttpClientState
 
     // answer_streaming.cpp
     void startStream();
+    // Raises the receive progress event of a read from the network whose
+    // bytes have all been taken.
+    void reportRead();
 };
 
 // Runs the body of a curl callback. curl is C: no exception may unwind

@@ -71,6 +71,8 @@ CURLcode RunTransfer(HttpClientState& p, const std::function<void()>& dispatchEv
     for (;;) {
         int running = 0;
         CheckMulti(curl_multi_perform(multi, &running));
+        // Whatever was read in this round has had its event.
+        p.reportRead();
         dispatchEvents();
         if (!running)
             break;

@@ -2,9 +2,6 @@
 
 #include <cstdint>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 #if defined(__linux__)
 #include <sys/mman.h>
 #include <unistd.h>
@@ -24,15 +21,5 @@ void AdviseHugePages(void* begin, std::size_t bytes)
 #else
     (void)begin;
     (void)bytes;
-#endif
-}
-
-void KeepFreedBlocksForReuse()
-{
-#if defined(__GLIBC__)
-    // Blocks below 32 MiB come from the heap, and up to 512 MiB freed at its
-    // top stay there; larger blocks are the tables' own buffers, kept apart.
-    mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 512 << 20);
 #endif
 }

@@ -32,7 +32,7 @@ void GuiFixture::startServer(refserver::ServerConfig config,
                              const std::vector<refserver::Customer>& customers,
                              const std::vector<refserver::Call>& calls)
 {
-    m_store = std::make_unique<refserver::Store>(
+    m_store = refserver::OpenStore(
         m_dir.filePath(QStringLiteral("gui.sqlite")).toStdString());
     if (!customers.empty())
         m_store->bulkInsert(customers, calls);

@@ -7,7 +7,6 @@
 #include <QByteArray>
 #include <QUrl>
 
-#include <sqlite3.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -28,6 +27,11 @@
 namespace {
 
 using namespace refserver_test;
+
+using ReferenceServerLimitsTest = EngineTest;
+using ReferenceServerFieldsTest = EngineTest;
+using ReferenceServerCrossSiteTest = EngineTest;
+using ReferenceServerScriptsTest = EngineTest;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -68,7 +72,7 @@ std::string CallBody(const QString& id, std::string_view note)
            "&direction=Incoming&Handler=Anna&textarea=" + std::string(note);
 }
 
-TEST(ReferenceServerLimitsTest, FormBodiesUpTo1MiBAreSaved)
+TEST_P(ReferenceServerLimitsTest, FormBodiesUpTo1MiBAreSaved)
 {
     ServerFixture server;
     HttpClient client;
@@ -103,7 +107,7 @@ TEST(ReferenceServerLimitsTest, FormBodiesUpTo1MiBAreSaved)
     EXPECT_EQ(saved, 3);
 }
 
-TEST(ReferenceServerLimitsTest, OverLimitBodiesAreRefusedHoweverTheyArrive)
+TEST_P(ReferenceServerLimitsTest, OverLimitBodiesAreRefusedHoweverTheyArrive)
 {
     ServerFixture server;
     HttpClient client;
@@ -157,7 +161,7 @@ TEST(ReferenceServerLimitsTest, OverLimitBodiesAreRefusedHoweverTheyArrive)
     EXPECT_EQ(LoadCalls(client, server).CallCount(), 0);
 }
 
-TEST(ReferenceServerLimitsTest, OnlyPlainFormBodiesAreRead)
+TEST_P(ReferenceServerLimitsTest, OnlyPlainFormBodiesAreRead)
 {
     ServerFixture server;
     HttpClient client;
@@ -231,7 +235,7 @@ TEST(ReferenceServerLimitsTest, OnlyPlainFormBodiesAreRead)
     EXPECT_EQ(LoadCalls(client, server).CallCount(), 2);
 }
 
-TEST(ReferenceServerLimitsTest, IncompleteBodiesAreRefused)
+TEST_P(ReferenceServerLimitsTest, IncompleteBodiesAreRefused)
 {
     ServerFixture server;
     HttpClient client;
@@ -263,7 +267,7 @@ TEST(ReferenceServerLimitsTest, IncompleteBodiesAreRefused)
     EXPECT_EQ(LoadCalls(client, server).CallCount(), 0);
 }
 
-TEST(ReferenceServerTest, ScriptsAnswerOnlyPost)
+TEST_P(ReferenceServerScriptsTest, ScriptsAnswerOnlyPost)
 {
     ServerFixture server;
     const struct
@@ -297,7 +301,7 @@ TEST(ReferenceServerTest, ScriptsAnswerOnlyPost)
     EXPECT_EQ(unknown.body, "Error: there is no such script on this server.");
 }
 
-TEST(ReferenceServerFieldsTest, ControlCharactersAndRepeatedFieldsAreRefused)
+TEST_P(ReferenceServerFieldsTest, ControlCharactersAndRepeatedFieldsAreRefused)
 {
     ServerFixture server;
     HttpClient client;
@@ -352,7 +356,7 @@ TEST(ReferenceServerFieldsTest, ControlCharactersAndRepeatedFieldsAreRefused)
     EXPECT_EQ(LoadCalls(client, server).CallText(0), u"a\tb\r\nc");
 }
 
-TEST(ReferenceServerFieldsTest, DormantMoveTakesTheNumberFromTheQueryOnly)
+TEST_P(ReferenceServerFieldsTest, DormantMoveTakesTheNumberFromTheQueryOnly)
 {
     ServerFixture server;
     HttpClient client;
@@ -380,7 +384,7 @@ TEST(ReferenceServerFieldsTest, DormantMoveTakesTheNumberFromTheQueryOnly)
     EXPECT_EQ(active.LN(0), u"Stays");
 }
 
-TEST(ReferenceServerFieldsTest, DatesNeedAFourDigitYear)
+TEST_P(ReferenceServerFieldsTest, DatesNeedAFourDigitYear)
 {
     ServerFixture server;
     HttpClient client;
@@ -421,7 +425,7 @@ TEST(ReferenceServerFieldsTest, DatesNeedAFourDigitYear)
 
 // Requests a web page in a browser could send: the server does nothing for
 // them, whatever the page names as the server.
-TEST(ReferenceServerCrossSiteTest, PagesOfOtherSitesAndForeignHostNamesAreRefused)
+TEST_P(ReferenceServerCrossSiteTest, PagesOfOtherSitesAndForeignHostNamesAreRefused)
 {
     ServerFixture server;
     HttpClient client;
@@ -476,7 +480,7 @@ TEST(ReferenceServerCrossSiteTest, PagesOfOtherSitesAndForeignHostNamesAreRefuse
 
 // Submitted text never comes back: an answer is HTML by its type, so an echo
 // would run a submitted script in the browser of whoever opened it.
-TEST(ReferenceServerCrossSiteTest, AnswersNeverCarrySubmittedTextAndAlwaysCarryTheSafetyHeaders)
+TEST_P(ReferenceServerCrossSiteTest, AnswersNeverCarrySubmittedTextAndAlwaysCarryTheSafetyHeaders)
 {
     ServerFixture server;
     HttpClient client;
@@ -537,7 +541,7 @@ TEST(ReferenceServerCrossSiteTest, AnswersNeverCarrySubmittedTextAndAlwaysCarryT
     }
 }
 
-TEST(ReferenceServerFieldsTest, BodiesOfManyFieldsAreRefusedBeforeDecoding)
+TEST_P(ReferenceServerFieldsTest, BodiesOfManyFieldsAreRefusedBeforeDecoding)
 {
     ServerFixture server;
     HttpClient client;
@@ -568,19 +572,21 @@ TEST(ReferenceServerFieldsTest, BodiesOfManyFieldsAreRefusedBeforeDecoding)
 
 // An error of the server's own says no more than that: the SQL and the file
 // names go to the log.
-TEST(ReferenceServerTest, AFailingScriptAnswersAFixedText)
+TEST_P(ReferenceServerScriptsTest, AFailingScriptAnswersAFixedText)
 {
     ServerFixture server;
     HttpClient client;
     AddCustomer(client, server, u"Broken"_s);
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(server.dbPath().toUtf8().constData(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE calls", nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
+    ExecBehindTheServer(server.dbPath(), "DROP TABLE calls");
 
     const Answer answer = PostFor(client, server.address(u"/manage/callpile.php"), {});
     EXPECT_EQ(answer.status, 500);
     EXPECT_EQ(answer.text, u"Error: the server could not complete the request.");
 }
+
+TILLORA_ON_BOTH_ENGINES(ReferenceServerLimitsTest);
+TILLORA_ON_BOTH_ENGINES(ReferenceServerFieldsTest);
+TILLORA_ON_BOTH_ENGINES(ReferenceServerCrossSiteTest);
+TILLORA_ON_BOTH_ENGINES(ReferenceServerScriptsTest);
 
 } // namespace

@@ -21,7 +21,9 @@ namespace {
 
 using namespace refserver_test;
 
-TEST(ReferenceServerTest, AddedCustomersComeBackFieldForFieldInNameOrder)
+using ReferenceServerTest = EngineTest;
+
+TEST_P(ReferenceServerTest, AddedCustomersComeBackFieldForFieldInNameOrder)
 {
     ServerFixture server;
     HttpClient client;
@@ -63,7 +65,7 @@ TEST(ReferenceServerTest, AddedCustomersComeBackFieldForFieldInNameOrder)
     EXPECT_EQ(LoadDormant(client, server).CustomerCount(), 0);
 }
 
-TEST(ReferenceServerTest, ModifyCallsAndDormantMove)
+TEST_P(ReferenceServerTest, ModifyCallsAndDormantMove)
 {
     ServerFixture server;
     HttpClient client;
@@ -124,7 +126,7 @@ TEST(ReferenceServerTest, ModifyCallsAndDormantMove)
     EXPECT_EQ(stats, u"0 current, 1 expired, 1 dormant customers; 1 calls logged");
 }
 
-TEST(ReferenceServerTest, BadInputIsRefusedAndNothingIsStored)
+TEST_P(ReferenceServerTest, BadInputIsRefusedAndNothingIsStored)
 {
     ServerFixture server;
     HttpClient client;
@@ -178,7 +180,7 @@ TEST(ReferenceServerTest, BadInputIsRefusedAndNothingIsStored)
     EXPECT_EQ(LoadDormant(client, server).CustomerCount(), 0);
 }
 
-TEST(ReferenceServerTest, BasicAuthenticationGuardsEveryScript)
+TEST_P(ReferenceServerTest, BasicAuthenticationGuardsEveryScript)
 {
     ServerConfig config = ServerFixture::quietConfig();
     config.credentials = OneUser("staff", "s3cret");
@@ -227,7 +229,7 @@ TEST(ReferenceServerTest, BasicAuthenticationGuardsEveryScript)
 // Guessing is slowed per client: past ten failures in a second the password
 // is not even looked at, so the right one is refused too until the second
 // is over. Other clients, as the front names them, are not held up.
-TEST(ReferenceServerTest, FailedSignInsAreSlowedPerClient)
+TEST_P(ReferenceServerTest, FailedSignInsAreSlowedPerClient)
 {
     ServerConfig config = ServerFixture::quietConfig();
     config.credentials = OneUser("staff", "s3cret");
@@ -261,7 +263,7 @@ TEST(ReferenceServerTest, FailedSignInsAreSlowedPerClient)
 
 // The users file holds hashes only; a plain password or a broken line is
 // named when the server starts instead of locking everyone out later.
-TEST(ReferenceServerTest, UsersFiles)
+TEST_P(ReferenceServerTest, UsersFiles)
 {
     using refserver::Credentials;
     const std::string hash = refserver::HashPassword("pa:ss wörd");
@@ -299,7 +301,7 @@ TEST(ReferenceServerTest, UsersFiles)
     }
 }
 
-TEST(ReferenceServerTest, Latin1AndUtf8AnswersDecodeTheSame)
+TEST_P(ReferenceServerTest, Latin1AndUtf8AnswersDecodeTheSame)
 {
     ServerFixture utf8Server;
     HttpClient client;
@@ -315,7 +317,7 @@ TEST(ReferenceServerTest, Latin1AndUtf8AnswersDecodeTheSame)
     EXPECT_EQ(TCustomerTable::Parse(latin1).LN(0), u"Müller");
 }
 
-TEST(ReferenceServerTest, ConcurrentClientsLoseNothing)
+TEST_P(ReferenceServerTest, ConcurrentClientsLoseNothing)
 {
     ServerFixture server;
     constexpr int Clients = 8;
@@ -369,10 +371,10 @@ TEST(ReferenceServerTest, ConcurrentClientsLoseNothing)
     EXPECT_EQ(LoadCalls(client, server).CallCount(), Clients * Requests / 4);
 }
 
-TEST(ReferenceServerTest, DataSurviveARestart)
+TEST_P(ReferenceServerTest, DataSurviveARestart)
 {
     QTemporaryDir dir;
-    const QString path = dir.filePath(u"restart.sqlite"_s);
+    const QString path = FreshDatabase(dir);
     QString before;
     {
         ServerFixture server(ServerFixture::quietConfig(), path);
@@ -386,7 +388,7 @@ TEST(ReferenceServerTest, DataSurviveARestart)
     EXPECT_EQ(client.Post(again.address(u"/manage/datapile.php"), {}), before);
 }
 
-TEST(ReferenceServerTest, OptionsAndBusyPort)
+TEST_P(ReferenceServerTest, OptionsAndBusyPort)
 {
     using refserver::Options;
     const auto parse = [](std::vector<const char*> args) {
@@ -428,9 +430,11 @@ TEST(ReferenceServerTest, OptionsAndBusyPort)
 
     ServerFixture first;
     QTemporaryDir dir;
-    Store store(dir.filePath(u"other.sqlite"_s).toStdString());
-    ReferenceServer second(store, ServerFixture::quietConfig());
+    const std::unique_ptr<Store> store = refserver::OpenStore(FreshDatabase(dir).toStdString());
+    ReferenceServer second(*store, ServerFixture::quietConfig());
     EXPECT_FALSE(second.bind("127.0.0.1", QUrl(first.address(u"/")).port()));
 }
+
+TILLORA_ON_BOTH_ENGINES(ReferenceServerTest);
 
 } // namespace

@@ -6,6 +6,9 @@
 #include "customer_table.h"
 #include "http_client.h"
 
+#include "database.h"
+#include "postgres.h"
+#include "postgres_cluster.h"
 #include "scripts.h"
 #include "store.h"
 
@@ -32,14 +35,66 @@ using refserver::ReferenceServer;
 using refserver::ServerConfig;
 using refserver::Store;
 
+enum class Engine { Sqlite, Postgres };
+
+inline void PrintTo(Engine engine, std::ostream* os)
+{
+    *os << (engine == Engine::Sqlite ? "SQLite" : "PostgreSQL");
+}
+
+// The engine of the running test: EngineTest sets it for each of its runs.
+inline Engine& CurrentEngine()
+{
+    static Engine engine = Engine::Sqlite;
+    return engine;
+}
+
+// A fixture whose tests run once on each engine (TILLORA_ON_BOTH_ENGINES).
+class EngineTest : public ::testing::TestWithParam<Engine>
+{
+protected:
+    void SetUp() override { CurrentEngine() = GetParam(); }
+    void TearDown() override { CurrentEngine() = Engine::Sqlite; }
+};
+
+inline std::string EngineName(const ::testing::TestParamInfo<Engine>& info)
+{
+    return info.param == Engine::Sqlite ? "SQLite" : "PostgreSQL";
+}
+
+#define TILLORA_ON_BOTH_ENGINES(Suite)                                                         \
+    INSTANTIATE_TEST_SUITE_P(Engines, Suite,                                                   \
+                             ::testing::Values(refserver_test::Engine::Sqlite,                 \
+                                               refserver_test::Engine::Postgres),              \
+                             refserver_test::EngineName)
+
+// A new empty database of the current engine: a file in `dir`, or a
+// database of the test's PostgreSQL server.
+inline QString FreshDatabase(const QTemporaryDir& dir)
+{
+    if (CurrentEngine() == Engine::Postgres)
+        return QString::fromStdString(PostgresCluster::Shared().createDatabase());
+    return dir.filePath(u"test.sqlite"_s);
+}
+
+// Runs `sql` on a database of either engine behind the server's back.
+inline void ExecBehindTheServer(const QString& database, const char* sql)
+{
+    if (refserver::IsPostgresAddress(database.toStdString()))
+        refserver::PgConnection(database.toStdString()).exec(sql);
+    else
+        refserver::Database(database.toStdString()).exec(sql);
+}
+
 class ServerFixture
 {
 public:
+    // `dbPath`: an SQLite file or a PostgreSQL URI; by default a fresh
+    // database of the current engine.
     explicit ServerFixture(ServerConfig config = quietConfig(), QString dbPath = {})
-        : m_dbPath(dbPath.isEmpty() ? m_dir.filePath(u"test.sqlite"_s) : dbPath),
-          m_scheme(u"http"_s)
+        : m_dbPath(dbPath.isEmpty() ? FreshDatabase(m_dir) : dbPath), m_scheme(u"http"_s)
     {
-        m_store = std::make_unique<Store>(m_dbPath.toStdString());
+        m_store = refserver::OpenStore(m_dbPath.toStdString());
         m_server = std::make_unique<ReferenceServer>(*m_store, config);
         if (!m_server->bind("127.0.0.1", 0))
             throw std::runtime_error("cannot bind");
@@ -61,6 +116,7 @@ public:
     }
     int port() const { return m_server->port(); }
     const QString& dbPath() const { return m_dbPath; }
+    Store& store() { return *m_store; }
     void stop()
     {
         m_server.reset();
@@ -110,17 +166,21 @@ inline QStringList CustomerFields(const QString& id, const QString& last, const 
             u"txtACT=1"_s};
 }
 
-inline TCustomerTable LoadActive(HttpClient& client, const ServerFixture& server)
+// `server`: a ServerFixture or a StackFixture.
+template <typename Server>
+TCustomerTable LoadActive(HttpClient& client, const Server& server)
 {
     return TCustomerTable::Parse(client.Post(server.address(u"/manage/datapile.php"), {}));
 }
 
-inline TCustomerTable LoadDormant(HttpClient& client, const ServerFixture& server)
+template <typename Server>
+TCustomerTable LoadDormant(HttpClient& client, const Server& server)
 {
     return TCustomerTable::Parse(client.Post(server.address(u"/manage/dormantpile.php"), {}));
 }
 
-inline TCallTable LoadCalls(HttpClient& client, const ServerFixture& server)
+template <typename Server>
+TCallTable LoadCalls(HttpClient& client, const Server& server)
 {
     return TCallTable::Parse(client.Post(server.address(u"/manage/callpile.php"), {}));
 }

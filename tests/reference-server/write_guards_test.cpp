@@ -8,8 +8,6 @@
 
 #include <QCryptographicHash>
 
-#include <sqlite3.h>
-
 #include <latch>
 #include <set>
 #include <thread>
@@ -18,6 +16,10 @@
 namespace {
 
 using namespace refserver_test;
+
+using RowDigestTest = EngineTest;
+using RequestIdTest = EngineTest;
+using WriteGuardsTest = EngineTest;
 
 const QString Modify = u"/manage/modify.php"_s;
 const QString NewGuy = u"/manage/newguy.php"_s;
@@ -69,10 +71,10 @@ QString Id(char fill)
     return QString(32, QChar::fromLatin1(fill));
 }
 
-TEST(RowDigestTest, CanonicalRecordAndDigestAgreeOverBothCharsetsAndWithTheServer)
+TEST_P(RowDigestTest, CanonicalRecordAndDigestAgreeOverBothCharsetsAndWithTheServer)
 {
     QTemporaryDir dir;
-    const QString db = dir.filePath(u"shared.sqlite"_s);
+    const QString db = FreshDatabase(dir);
     ServerConfig latin1 = ServerFixture::quietConfig();
     latin1.latin1 = true;
     ServerFixture utf8Server(ServerFixture::quietConfig(), db);
@@ -127,7 +129,7 @@ TEST(RowDigestTest, CanonicalRecordAndDigestAgreeOverBothCharsetsAndWithTheServe
     EXPECT_EQ(after.table.CY(after.row), u"Milford");
 }
 
-TEST(RowDigestTest, ASaveOverAChangedRowIsRefusedWithTheStoredRecordUntilItIsBasedOnIt)
+TEST_P(RowDigestTest, ASaveOverAChangedRowIsRefusedWithTheStoredRecordUntilItIsBasedOnIt)
 {
     ServerFixture server;
     HttpClient client;
@@ -185,7 +187,7 @@ TEST(RowDigestTest, ASaveOverAChangedRowIsRefusedWithTheStoredRecordUntilItIsBas
     EXPECT_EQ(Load(server, u"Alpha"_s).table.CY(0), u"Dover");
 }
 
-TEST(RowDigestTest, SavesSentAtOnceWithOneDigestStoreExactlyOne)
+TEST_P(RowDigestTest, SavesSentAtOnceWithOneDigestStoreExactlyOne)
 {
     ServerFixture server;
     {
@@ -222,7 +224,7 @@ TEST(RowDigestTest, SavesSentAtOnceWithOneDigestStoreExactlyOne)
               u"City "_s + QString::number(winner - statuses.begin()));
 }
 
-TEST(RequestIdTest, ARepeatedWriteGetsItsFirstAnswerAndOneWithOtherFieldsIsRefused)
+TEST_P(RequestIdTest, ARepeatedWriteGetsItsFirstAnswerAndOneWithOtherFieldsIsRefused)
 {
     ServerFixture server;
     HttpClient client;
@@ -274,7 +276,7 @@ TEST(RequestIdTest, ARepeatedWriteGetsItsFirstAnswerAndOneWithOtherFieldsIsRefus
     }
 }
 
-TEST(RequestIdTest, OneAdditionSentManyTimesAtOnceIsStoredOnce)
+TEST_P(RequestIdTest, OneAdditionSentManyTimesAtOnceIsStoredOnce)
 {
     ServerFixture server;
     constexpr int Senders = 6;
@@ -301,7 +303,7 @@ TEST(RequestIdTest, OneAdditionSentManyTimesAtOnceIsStoredOnce)
     }
 }
 
-TEST(WriteGuardsTest, MalformedGuardsAreRefusedAndStoreNothing)
+TEST_P(WriteGuardsTest, MalformedGuardsAreRefusedAndStoreNothing)
 {
     ServerFixture server;
     HttpClient client;
@@ -342,11 +344,7 @@ TEST(WriteGuardsTest, MalformedGuardsAreRefusedAndStoreNothing)
     EXPECT_EQ(Snapshot(server), before);
 }
 
-} // namespace
-
-namespace {
-
-TEST(RequestIdTest, AnswersAreKeptForAWeekAndForgottenAfterEightDays)
+TEST_P(RequestIdTest, AnswersAreKeptForAWeekAndForgottenAfterEightDays)
 {
     ServerFixture server;
     HttpClient client;
@@ -358,16 +356,10 @@ TEST(RequestIdTest, AnswersAreKeptForAWeekAndForgottenAfterEightDays)
     const Answer monthOld = add(u"Month"_s, '2');
     ASSERT_EQ(weekOld.status, 200);
     ASSERT_EQ(monthOld.status, 200);
-    {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(server.dbPath().toUtf8().constData(), &db), SQLITE_OK);
-        sqlite3_busy_timeout(db, 10'000);
-        const std::string age = "UPDATE request_answers SET stored_at = stored_at - "
-                                "CASE request_id WHEN '" +
-                                Id('1').toStdString() + "' THEN 7 * 86400 ELSE 30 * 86400 END";
-        EXPECT_EQ(sqlite3_exec(db, age.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close(db);
-    }
+    const std::string age = "UPDATE request_answers SET stored_at = stored_at - "
+                            "CASE request_id WHEN '" +
+                            Id('1').toStdString() + "' THEN 7 * 86400 ELSE 30 * 86400 END";
+    ExecBehindTheServer(server.dbPath(), age.c_str());
     ASSERT_EQ(add(u"Today"_s, '3').status, 200); // a write clears out what is too old
 
     const QString before = Snapshot(server);
@@ -380,3 +372,7 @@ TEST(RequestIdTest, AnswersAreKeptForAWeekAndForgottenAfterEightDays)
 }
 
 } // namespace
+
+TILLORA_ON_BOTH_ENGINES(RowDigestTest);
+TILLORA_ON_BOTH_ENGINES(RequestIdTest);
+TILLORA_ON_BOTH_ENGINES(WriteGuardsTest);

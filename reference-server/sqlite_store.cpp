@@ -1,42 +1,14 @@
-#include "store.h"
+#include "sqlite_store.h"
+
+#include "migrations.h"
+
+#include <string>
 
 namespace refserver {
 
 namespace {
 
-const char Schema[] = R"sql(
-CREATE TABLE IF NOT EXISTS customers (
-    id  INTEGER PRIMARY KEY AUTOINCREMENT,
-    ln  TEXT NOT NULL, fn TEXT NOT NULL, bn TEXT NOT NULL, ad TEXT NOT NULL,
-    cy  TEXT NOT NULL, st TEXT NOT NULL, zp TEXT NOT NULL, p1 TEXT NOT NULL,
-    p2  TEXT NOT NULL, em TEXT NOT NULL, ho TEXT NOT NULL, dv TEXT NOT NULL,
-    sn  TEXT NOT NULL, pk TEXT NOT NULL, pm TEXT NOT NULL,
-    bd  TEXT, dd TEXT, ani TEXT, pd TEXT,
-    act INTEGER NOT NULL CHECK (act IN (-1, 0, 1))
-);
-CREATE TABLE IF NOT EXISTS calls (
-    id          INTEGER PRIMARY KEY AUTOINCREMENT,
-    customer_id INTEGER NOT NULL REFERENCES customers(id),
-    direction   TEXT NOT NULL,
-    handler     TEXT NOT NULL,
-    call_date   TEXT NOT NULL,
-    call_time   TEXT NOT NULL,
-    text        TEXT NOT NULL
-);
-CREATE INDEX IF NOT EXISTS calls_by_customer ON calls(customer_id);
-)sql";
-
-// The answers of the writes that carried a RequestId, kept at least a week.
-const char RequestAnswersSchema[] = R"sql(
-CREATE TABLE IF NOT EXISTS request_answers (
-    request_id  TEXT PRIMARY KEY,
-    fingerprint TEXT NOT NULL,
-    answer      TEXT NOT NULL,
-    stored_at   INTEGER NOT NULL
-);
-CREATE INDEX IF NOT EXISTS request_answers_by_age ON request_answers(stored_at);
-)sql";
-
+// How long the answer of a write with a RequestId is kept.
 constexpr std::int64_t KeptAnswerSeconds = 8 * 24 * 60 * 60;
 
 const char CustomerColumns[] =
@@ -99,29 +71,46 @@ void BindCall(Statement& s, const Call& c)
 } // namespace
 
 // A pooled connection, handed back when the lease ends.
-class Store::Lease
+class SqliteStore::Lease
 {
 public:
-    explicit Lease(Store& store) : m_store(store), m_db(store.acquire()) {}
+    explicit Lease(SqliteStore& store) : m_store(store), m_db(store.acquire()) {}
     ~Lease() { m_store.release(std::move(m_db)); }
     Database* operator->() { return m_db.get(); }
     Database& operator*() { return *m_db; }
 
 private:
-    Store& m_store;
+    SqliteStore& m_store;
     std::unique_ptr<Database> m_db;
 };
 
-Store::Store(std::string path) : m_path(std::move(path))
+SqliteStore::SqliteStore(std::string path) : m_path(std::move(path))
 {
     Lease db(*this);
-    db->exec(Schema);
-    db->exec(RequestAnswersSchema);
+    WriteTransaction tx(*db);
+    db->exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER PRIMARY KEY)");
+    Statement current = db->prepare("SELECT coalesce(max(version), 0) FROM schema_version");
+    current.step();
+    const std::int64_t version = current.integer(0);
+    const auto steps = SqliteMigrations();
+    if (version > steps.back().version)
+        throw DatabaseError(m_path + " has schema version " + std::to_string(version) +
+                            ", newer than this server knows (" +
+                            std::to_string(steps.back().version) + "): use a newer server");
+    Statement record = db->prepare("INSERT INTO schema_version (version) VALUES (?)");
+    for (const Migration& step : steps) {
+        if (step.version <= version)
+            continue;
+        db->exec(step.sql);
+        record.bind(1, std::int64_t(step.version)).step();
+        record.reset();
+    }
+    tx.commit();
 }
 
-Store::~Store() = default;
+SqliteStore::~SqliteStore() = default;
 
-std::unique_ptr<Database> Store::acquire()
+std::unique_ptr<Database> SqliteStore::acquire()
 {
     {
         std::lock_guard lock(m_mutex);
@@ -134,13 +123,13 @@ std::unique_ptr<Database> Store::acquire()
     return std::make_unique<Database>(m_path);
 }
 
-void Store::release(std::unique_ptr<Database> db)
+void SqliteStore::release(std::unique_ptr<Database> db)
 {
     std::lock_guard lock(m_mutex);
     m_idle.push_back(std::move(db));
 }
 
-std::vector<Customer> Store::customersWhere(const char* condition)
+std::vector<Customer> SqliteStore::customersWhere(const char* condition)
 {
     Lease db(*this);
     const std::string sql = std::string("SELECT ") + CustomerColumns + " FROM customers WHERE " +
@@ -152,17 +141,17 @@ std::vector<Customer> Store::customersWhere(const char* condition)
     return out;
 }
 
-std::vector<Customer> Store::activeCustomers()
+std::vector<Customer> SqliteStore::activeCustomers()
 {
     return customersWhere("act IN (0, 1)");
 }
 
-std::vector<Customer> Store::dormantCustomers()
+std::vector<Customer> SqliteStore::dormantCustomers()
 {
     return customersWhere("act = -1");
 }
 
-std::vector<Call> Store::calls()
+std::vector<Call> SqliteStore::calls()
 {
     Lease db(*this);
     Statement s = db->prepare("SELECT id, customer_id, direction, handler, call_date, call_time, "
@@ -174,7 +163,7 @@ std::vector<Call> Store::calls()
     return out;
 }
 
-std::vector<std::string> Store::stateCodes()
+std::vector<std::string> SqliteStore::stateCodes()
 {
     Lease db(*this);
     Statement s = db->prepare("SELECT DISTINCT trim(st) AS code FROM customers "
@@ -185,7 +174,7 @@ std::vector<std::string> Store::stateCodes()
     return out;
 }
 
-Statistics Store::statistics()
+Statistics SqliteStore::statistics()
 {
     Lease db(*this);
     Statement s = db->prepare("SELECT (SELECT count(*) FROM customers WHERE act = 1), "
@@ -196,7 +185,7 @@ Statistics Store::statistics()
     return {s.integer(0), s.integer(1), s.integer(2), s.integer(3)};
 }
 
-bool Store::isEmpty()
+bool SqliteStore::isEmpty()
 {
     Lease db(*this);
     Statement s = db->prepare("SELECT NOT EXISTS (SELECT 1 FROM customers) AND "
@@ -205,7 +194,7 @@ bool Store::isEmpty()
     return s.integer(0) != 0;
 }
 
-std::int64_t Store::addCustomer(const Customer& customer)
+std::int64_t SqliteStore::addCustomer(const Customer& customer)
 {
     Lease db(*this);
     WriteTransaction tx(*db);
@@ -217,7 +206,7 @@ std::int64_t Store::addCustomer(const Customer& customer)
     return id;
 }
 
-bool Store::modifyCustomer(const Customer& customer)
+bool SqliteStore::modifyCustomer(const Customer& customer)
 {
     Lease db(*this);
     WriteTransaction tx(*db);
@@ -230,7 +219,7 @@ bool Store::modifyCustomer(const Customer& customer)
     return found;
 }
 
-bool Store::moveToDormant(std::int64_t id)
+bool SqliteStore::moveToDormant(std::int64_t id)
 {
     Lease db(*this);
     WriteTransaction tx(*db);
@@ -244,7 +233,7 @@ bool Store::moveToDormant(std::int64_t id)
     return true;
 }
 
-std::optional<std::int64_t> Store::saveCall(const Call& call)
+std::optional<std::int64_t> SqliteStore::saveCall(const Call& call)
 {
     Lease db(*this);
     WriteTransaction tx(*db);
@@ -259,7 +248,7 @@ std::optional<std::int64_t> Store::saveCall(const Call& call)
     return id;
 }
 
-void Store::bulkInsert(const std::vector<Customer>& customers, const std::vector<Call>& calls)
+void SqliteStore::bulkInsert(const std::vector<Customer>& customers, const std::vector<Call>& calls)
 {
     Lease db(*this);
     WriteTransaction tx(*db);
@@ -281,6 +270,99 @@ void Store::bulkInsert(const std::vector<Customer>& customers, const std::vector
         k.step();
         k.reset();
     }
+    tx.commit();
+}
+
+namespace {
+
+std::int64_t LastId(Database& db, const char* table)
+{
+    // AUTOINCREMENT hands out one more than the larger of these.
+    Statement s = db.prepare((std::string("SELECT max(coalesce((SELECT seq FROM sqlite_sequence "
+                                          "WHERE name = '") +
+                              table + "'), 0), coalesce((SELECT max(id) FROM " + table + "), 0))")
+                                 .c_str());
+    s.step();
+    return s.integer(0);
+}
+
+std::int64_t Count(Database& db, const char* table)
+{
+    Statement s = db.prepare((std::string("SELECT count(*) FROM ") + table).c_str());
+    s.step();
+    return s.integer(0);
+}
+
+} // namespace
+
+Snapshot SqliteStore::snapshot()
+{
+    Lease db(*this);
+    // One read transaction: a consistent picture while writers go on.
+    db->exec("BEGIN");
+    Snapshot out;
+    try {
+        Statement c = db->prepare((std::string("SELECT ") + CustomerColumns +
+                                   " FROM customers ORDER BY id").c_str());
+        while (c.step())
+            out.customers.push_back(ReadCustomer(c));
+        Statement k = db->prepare("SELECT id, customer_id, direction, handler, call_date, "
+                                  "call_time, text FROM calls ORDER BY id");
+        while (k.step())
+            out.calls.push_back({k.integer(0), k.integer(1), k.text(2), k.text(3), k.text(4),
+                                 k.text(5), k.text(6)});
+        out.lastCustomerId = LastId(*db, "customers");
+        out.lastCallId = LastId(*db, "calls");
+    } catch (...) {
+        db->exec("ROLLBACK");
+        throw;
+    }
+    db->exec("COMMIT");
+    return out;
+}
+
+void SqliteStore::restore(const Snapshot& data)
+{
+    Lease db(*this);
+    WriteTransaction tx(*db);
+    if (Count(*db, "customers") != 0 || Count(*db, "calls") != 0)
+        throw DatabaseError(m_path + " already holds data; a copy goes into an empty database only");
+    Statement c = db->prepare((std::string("INSERT INTO customers (") + CustomerColumns +
+                               ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
+                                  .c_str());
+    for (const Customer& customer : data.customers) {
+        c.bind(1, customer.id);
+        BindCustomerFields(c, customer, 2);
+        c.step();
+        c.reset();
+    }
+    Statement k = db->prepare("INSERT INTO calls (id, customer_id, direction, handler, call_date, "
+                              "call_time, text) VALUES (?,?,?,?,?,?,?)");
+    for (const Call& call : data.calls) {
+        k.bind(1, call.id);
+        k.bind(2, call.customerId)
+            .bind(3, std::string_view(call.direction))
+            .bind(4, std::string_view(call.handler))
+            .bind(5, std::string_view(call.date))
+            .bind(6, std::string_view(call.time))
+            .bind(7, std::string_view(call.text));
+        k.step();
+        k.reset();
+    }
+    for (const auto& [table, last] : {std::pair{"customers", data.lastCustomerId},
+                                      std::pair{"calls", data.lastCallId}}) {
+        Statement drop = db->prepare("DELETE FROM sqlite_sequence WHERE name = ?");
+        drop.bind(1, std::string_view(table)).step();
+        if (last > 0) {
+            Statement set = db->prepare("INSERT INTO sqlite_sequence (name, seq) VALUES (?, ?)");
+            set.bind(1, std::string_view(table)).bind(2, last).step();
+        }
+    }
+    if (Count(*db, "customers") != std::int64_t(data.customers.size()) ||
+        Count(*db, "calls") != std::int64_t(data.calls.size()) ||
+        LastId(*db, "customers") != data.lastCustomerId || LastId(*db, "calls") != data.lastCallId)
+        throw DatabaseError("the copy in " + m_path +
+                            " does not hold what was read; nothing was stored");
     tx.commit();
 }
 
@@ -335,9 +417,9 @@ GuardedWrite Missing()
 
 } // namespace
 
-GuardedWrite Store::addCustomerGuarded(const Customer& customer,
-                                       const std::optional<RequestKey>& key,
-                                       const AnswerFor& answerFor)
+GuardedWrite SqliteStore::addCustomerGuarded(const Customer& customer,
+                                             const std::optional<RequestKey>& key,
+                                             const AnswerFor& answerFor)
 {
     Lease db(*this);
     WriteTransaction tx(*db);
@@ -351,11 +433,11 @@ GuardedWrite Store::addCustomerGuarded(const Customer& customer,
     return done;
 }
 
-GuardedWrite
-Store::modifyCustomerGuarded(const Customer& customer,
-                             const std::optional<std::string>& expectedDigest,
-                             const std::function<std::string(const Customer&)>& digestOf,
-                             const std::optional<RequestKey>& key, const AnswerFor& answerFor)
+GuardedWrite SqliteStore::modifyCustomerGuarded(const Customer& customer,
+                                                const std::optional<std::string>& expectedDigest,
+                                                const DigestOf& digestOf,
+                                                const std::optional<RequestKey>& key,
+                                                const AnswerFor& answerFor)
 {
     Lease db(*this);
     WriteTransaction tx(*db);
@@ -383,8 +465,9 @@ Store::modifyCustomerGuarded(const Customer& customer,
     return done;
 }
 
-GuardedWrite Store::moveToDormantGuarded(std::int64_t id, const std::optional<RequestKey>& key,
-                                         const AnswerFor& answerFor)
+GuardedWrite SqliteStore::moveToDormantGuarded(std::int64_t id,
+                                               const std::optional<RequestKey>& key,
+                                               const AnswerFor& answerFor)
 {
     Lease db(*this);
     WriteTransaction tx(*db);
@@ -401,8 +484,8 @@ GuardedWrite Store::moveToDormantGuarded(std::int64_t id, const std::optional<Re
     return done;
 }
 
-GuardedWrite Store::saveCallGuarded(const Call& call, const std::optional<RequestKey>& key,
-                                    const AnswerFor& answerFor)
+GuardedWrite SqliteStore::saveCallGuarded(const Call& call, const std::optional<RequestKey>& key,
+                                          const AnswerFor& answerFor)
 {
     Lease db(*this);
     WriteTransaction tx(*db);
