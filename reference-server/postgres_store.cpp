@@ -1,6 +1,7 @@
 #include "postgres_store.h"
 
 #include "migrations.h"
+#include "write_guards.h"
 
 #include <chrono>
 #include <random>
@@ -416,9 +417,6 @@ void PostgresStore::restore(const Snapshot& data)
 
 namespace {
 
-// How long the answer of a write with a RequestId is kept.
-constexpr std::int64_t KeptAnswerSeconds = 8 * 24 * 60 * 60;
-
 // The first answer of a RequestId stored before. Writes with the same
 // RequestId queue on a lock of their own until the first one's transaction
 // has ended, so the second sees what the first stored.
@@ -447,14 +445,13 @@ GuardedWrite Stored(PgConnection& db, const std::optional<RequestKey>& key, std:
     GuardedWrite stored;
     stored.answer = answerFor(id);
     if (key) {
-        db.run("forget_answers",
-               "DELETE FROM request_answers WHERE stored_at < "
-               "extract(epoch FROM now())::bigint - $1::bigint",
-               {std::to_string(KeptAnswerSeconds)});
+        const std::int64_t now = SecondsNow();
+        db.run("forget_answers", "DELETE FROM request_answers WHERE stored_at < $1::bigint",
+               {std::to_string(now - KeptAnswerSeconds)});
         db.run("keep_answer",
                "INSERT INTO request_answers (request_id, fingerprint, answer, stored_at) "
-               "VALUES ($1, $2, $3, extract(epoch FROM now())::bigint)",
-               {key->id, key->fingerprint, stored.answer});
+               "VALUES ($1, $2, $3, $4::bigint)",
+               {key->id, key->fingerprint, stored.answer, std::to_string(now)});
     }
     return stored;
 }

@@ -1,15 +1,13 @@
 #include "sqlite_store.h"
 
 #include "migrations.h"
+#include "write_guards.h"
 
 #include <string>
 
 namespace refserver {
 
 namespace {
-
-// How long the answer of a write with a RequestId is kept.
-constexpr std::int64_t KeptAnswerSeconds = 8 * 24 * 60 * 60;
 
 const char CustomerColumns[] =
     "id, ln, fn, bn, ad, cy, st, zp, p1, p2, em, ho, dv, sn, pk, pm, bd, dd, ani, pd, act";
@@ -394,15 +392,15 @@ GuardedWrite Stored(Database& db, const std::optional<RequestKey>& key, std::int
     GuardedWrite stored;
     stored.answer = answerFor(id);
     if (key) {
-        Statement purge = db.prepare("DELETE FROM request_answers WHERE stored_at < "
-                                     "CAST(strftime('%s', 'now') AS INTEGER) - ?");
-        purge.bind(1, KeptAnswerSeconds).step();
-        Statement keep =
-            db.prepare("INSERT INTO request_answers (request_id, fingerprint, answer, "
-                       "stored_at) VALUES (?, ?, ?, CAST(strftime('%s', 'now') AS INTEGER))");
+        const std::int64_t now = SecondsNow();
+        Statement purge = db.prepare("DELETE FROM request_answers WHERE stored_at < ?");
+        purge.bind(1, now - KeptAnswerSeconds).step();
+        Statement keep = db.prepare("INSERT INTO request_answers (request_id, fingerprint, answer, "
+                                    "stored_at) VALUES (?, ?, ?, ?)");
         keep.bind(1, std::string_view(key->id))
             .bind(2, std::string_view(key->fingerprint))
             .bind(3, std::string_view(stored.answer))
+            .bind(4, now)
             .step();
     }
     return stored;

@@ -5,6 +5,7 @@
 
 #include <openssl/evp.h>
 
+#include <chrono>
 #include <stdexcept>
 
 namespace refserver {
@@ -26,6 +27,13 @@ void AppendPiece(std::string& out, std::string_view piece)
 }
 
 } // namespace
+
+std::int64_t SecondsNow()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 std::string Sha256Hex(std::string_view bytes)
 {

@@ -9,6 +9,7 @@
 #include "form_fields.h"
 #include "store.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,7 +18,13 @@
 namespace refserver {
 
 inline constexpr std::size_t RowDigestLength = 64;
+// How long the answer of a write with a RequestId is kept: a week and a day.
+inline constexpr std::int64_t KeptAnswerSeconds = 8 * 24 * 60 * 60;
 inline constexpr std::size_t RequestIdLength = 32;
+
+// The server's clock, in seconds since 1970, for the age of kept answers:
+// the server process decides, not the database's host.
+std::int64_t SecondsNow();
 
 // Lowercase hexadecimal SHA-256 of `bytes`.
 std::string Sha256Hex(std::string_view bytes);
