@@ -30,6 +30,7 @@ Answer Show(Kind kind, const QString& text, QWidget* parent)
     // Texts from the server are shown as they are, never read as markup.
     QMessageBox box(kind == Kind::Error          ? QMessageBox::Critical
                     : kind == Kind::Confirmation ? QMessageBox::Question
+                    : kind == Kind::Warning      ? QMessageBox::Warning
                                                  : QMessageBox::NoIcon,
                     ApplicationTitle(), text, QMessageBox::NoButton, parent);
     box.setTextFormat(Qt::PlainText);

@@ -14,6 +14,7 @@ enum class Kind
 {
     Error,
     Information,
+    Warning, // something to decide on, with OK
     Confirmation
 };
 enum class Answer

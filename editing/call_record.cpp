@@ -9,8 +9,9 @@ void TForm1::SpeedButton9Click()
     if (!row)
         return; // no customer to log a call for
     Form4->Tag = Customers.ID(*row);
-    // Closed while saving: whether the call was stored, the call log tells.
-    if (Form4->exec() == TForm4::ResultCancel && !Form4->SaveAbandoned())
+    // Closed while saving, or after a save that may have been stored: the
+    // call log tells.
+    if (Form4->exec() == TForm4::ResultCancel && !Form4->SaveAbandoned() && !Form4->ReloadNeeded())
         return;
     LoadCalls();
     CallList();

@@ -8,10 +8,12 @@
 #include "display_formats.h"
 #include "endpoints.h"
 #include "error_handler.h"
+#include "message_boxes.h"
 #include "progress_figure.h"
 #include "request_waits.h"
 #include "screen_centre.h"
 #include "text_basics.h"
+#include "write_requests.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -48,6 +50,30 @@ bool IsSendableDate(const QString& text)
            QDate::isValid(m.captured(3).toInt(), m.captured(1).toInt(), m.captured(2).toInt());
 }
 
+// The dialog's captions of the 21 fields, in the list's order; the
+// identifier is not shown.
+const char* const FieldCaptions[CustomerFieldCount] = {nullptr,
+                                                       "Last Name",
+                                                       "First Name",
+                                                       "Business Name",
+                                                       "Address",
+                                                       "City",
+                                                       "State",
+                                                       "Zip Code",
+                                                       "Phone 1 (Pref)",
+                                                       "Phone 2",
+                                                       "Email @",
+                                                       "Heard Of Tillora",
+                                                       "Update Delivery Method",
+                                                       "Program Serial Number",
+                                                       "Product Key",
+                                                       "Program Mode",
+                                                       "Begin Date",
+                                                       "Due Date",
+                                                       "Anniversary Date",
+                                                       "Paid Date",
+                                                       "Customer Is Active"};
+
 void SetDate(QLineEdit* field, const QString& stored)
 {
     const QString shown = FormatDate(stored);
@@ -71,6 +97,10 @@ bool TForm2::AbandonSave()
 void TForm2::showEvent(QShowEvent* event)
 {
     m_saveAbandoned = false;
+    m_reloadNeeded = false;
+    m_requestId = NewRequestId();
+    m_loadedDigest.reset();
+    m_loadedFields.clear();
     QDialog::showEvent(event);
     CentreOnScreen(this);
     FormActivate();
@@ -89,6 +119,7 @@ void TForm2::LoadFields()
         return;
     const TCustomerTable& t = m_form1->Customers;
     const std::int32_t r = *row;
+    LoadedRecord(t, r);
     txtLN->setText(t.LN(r));
     txtFN->setText(t.FN(r));
     txtBN->setText(t.BN(r));
@@ -109,6 +140,31 @@ void TForm2::LoadFields()
     SetDate(cePD, t.PD(r));
     SetDate(ceANI, t.ANI(r));
     cbACT->setChecked(t.ACT(r) == 1);
+}
+
+void TForm2::LoadedRecord(const TCustomerTable& table, std::int32_t row)
+{
+    m_loadedDigest = RowDigest(table, row);
+    m_loadedFields = CanonicalRecord(table, row).split(QChar(0x00A9));
+}
+
+void TForm2::ShowChangedRow(const TCustomerTable& current)
+{
+    const QStringList now = CanonicalRecord(current, 0).split(QChar(0x00A9));
+    QStringList changed;
+    for (int i = 1; i < CustomerFieldCount; ++i)
+        if (now.value(i) != m_loadedFields.value(i))
+            changed << QString::fromLatin1(FieldCaptions[i]);
+    // The next save overwrites deliberately: it is based on the record now stored.
+    LoadedRecord(current, 0);
+    QString text = QStringLiteral("Another operator changed this customer after this window was "
+                                  "opened");
+    text += changed.isEmpty() ? QStringLiteral(".")
+                              : QStringLiteral(". Changed: %1.").arg(changed.join(u", "));
+    text += QStringLiteral("\n\nNothing was saved; your entries are still here. Press \"Save "
+                           "Customer\" again to save them over the other operator's changes, or "
+                           "\"Cancel\" to keep those changes.");
+    MessageBoxes::Show(MessageBoxes::Kind::Warning, text, this);
 }
 
 bool TForm2::eventFilter(QObject* watched, QEvent* event)
@@ -252,7 +308,28 @@ void TForm2::BitBtn2Click()
     m_form5->ShowTask(QStringLiteral("Saving Customer Data"), true);
     const QString script = Endpoints::Address(
         m_serverBaseAddress, Tag <= 0 ? Endpoints::NewCustomer : Endpoints::ModifyCustomer);
-    IdHTTP1.Post(script, fields);
+    QStringList sent = fields;
+    sent << QStringLiteral("RequestId=") + m_requestId;
+    if (Tag > 0 && m_loadedDigest)
+        sent << QStringLiteral("RowDigest=") + *m_loadedDigest;
+    try {
+        PostWrite(IdHTTP1, script, sent);
+    } catch (const HttpStatusError& e) {
+        if (e.status() != 409)
+            throw;
+        // Refused: nothing was stored, but the list no longer shows the server's record.
+        m_reloadNeeded = true;
+        m_form5->close();
+        const std::optional<ChangedRow> changed = Tag > 0 ? ReadChangedRow(e.body()) : std::nullopt;
+        if (!changed || changed->current.ID(0) != id)
+            throw RefusedWrite(e);
+        ShowChangedRow(changed->current);
+        return;
+    } catch (const WriteMayBeStored&) {
+        m_reloadNeeded = true;
+        throw;
+    }
+    m_reloadNeeded = false;
 
     // The server has the record now: whatever happens to the reload, the
     // dialog ends, so that Save cannot send the same customer twice.
@@ -304,8 +381,9 @@ void TForm1::SpeedButton1Click()
 {
     Form2->Tag = 0;
     Form2->exec();
-    // Closed while saving: whether the customer was added, the list tells.
-    if (Form2->SaveAbandoned())
+    // Closed while saving, or after a save whose outcome the dialog could
+    // not tell: whether the customer was added, the list tells.
+    if (Form2->SaveAbandoned() || Form2->ReloadNeeded())
         LoadCustomers();
 }
 
@@ -316,8 +394,9 @@ void TForm1::SpeedButton2Click()
         return; // nothing to edit
     Form2->Tag = 1;
     const int result = Form2->exec();
-    if (Form2->SaveAbandoned()) {
-        // Closed while saving: whether the change was stored, the list tells.
+    if (Form2->SaveAbandoned() || (result == TForm2::ResultCancelled && Form2->ReloadNeeded())) {
+        // Closed while saving, or cancelled after a refused save or one whose
+        // outcome is unknown: the list shows what the server holds now.
         KeepSelection = true;
         LoadCustomers();
     } else if (result == TForm2::ResultCancelled) {

@@ -5,6 +5,7 @@
 #include "endpoints.h"
 #include "message_boxes.h"
 #include "text_basics.h"
+#include "write_requests.h"
 
 void TForm1::ButtonColor1Click()
 {
@@ -16,7 +17,16 @@ void TForm1::ButtonColor1Click()
         == MessageBoxes::Answer::No)
         return;
     const std::int32_t id = Customers.ID(*row);
-    const QString reply = IdHTTP1.Post(Endpoints::DormantMoveAddress(m_server.baseAddress, id), {});
+    // The move's own RequestId: a server that knows it moves the customer once.
+    QString reply;
+    try {
+        reply = PostWrite(IdHTTP1, Endpoints::DormantMoveAddress(m_server.baseAddress, id),
+                          {QStringLiteral("RequestId=") + NewRequestId()});
+    } catch (const HttpStatusError& e) {
+        if (e.status() == 409)
+            throw RefusedWrite(e);
+        throw;
+    }
     Q_UNUSED(Trim(reply)); // the reply is not interpreted
     LoadCustomers();
     LoadCalls();

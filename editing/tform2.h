@@ -6,6 +6,7 @@
 #include <QDialog>
 
 #include <cstdint>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -17,6 +18,7 @@ class QLabel;
 class QLineEdit;
 class TForm1;
 class TForm5;
+class TCustomerTable;
 
 // Form2: the customer edit dialog (modal, created once and reused). Tag 0
 // adds a customer, Tag 1 modifies the one selected in the main window. Its
@@ -69,6 +71,16 @@ public:
     bool AbandonSave() override;
     bool SaveAbandoned() const override { return m_saveAbandoned; }
 
+    // The server may hold something the list does not show since this
+    // showing's last save: it was refused because the customer had changed,
+    // or it failed after the server had received it.
+    bool ReloadNeeded() const { return m_reloadNeeded; }
+
+    // The RowDigest the next save of this showing sends: the record as the
+    // list carried it when the dialog was loaded, or as the server's refusal
+    // carried it after a conflict. None in add mode.
+    const std::optional<QString>& LoadedDigest() const { return m_loadedDigest; }
+
     void IdHTTP1WorkBegin(TransferDirection direction, std::int64_t expected);
     void IdHTTP1Work(TransferDirection direction, std::int64_t reached);
     void IdHTTP1WorkEnd(TransferDirection direction);
@@ -82,9 +94,17 @@ protected:
 
 private:
     void Build();
+    // Remembers the record the next save is based on.
+    void LoadedRecord(const TCustomerTable& table, std::int32_t row);
+    // The refusal of a save because another operator changed the customer.
+    void ShowChangedRow(const TCustomerTable& current);
     bool m_saving = false; // the save's request or the reload after it waits
     bool m_saveAbandoned = false;
     TForm1* m_form1;
     TForm5* m_form5;
     QString m_serverBaseAddress;
+    QString m_requestId; // one per showing, sent by every save of it
+    std::optional<QString> m_loadedDigest;
+    QStringList m_loadedFields; // the canonical record's 21 fields
+    bool m_reloadNeeded = false;
 };

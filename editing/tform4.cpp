@@ -7,6 +7,7 @@
 #include "message_boxes.h"
 #include "named.h"
 #include "screen_centre.h"
+#include "write_requests.h"
 
 #include <QComboBox>
 #include <QKeyEvent>
@@ -92,6 +93,8 @@ bool TForm4::AbandonSave()
 void TForm4::showEvent(QShowEvent* event)
 {
     m_saveAbandoned = false;
+    m_reloadNeeded = false;
+    m_requestId = NewRequestId();
     QDialog::showEvent(event);
     CentreOnScreen(this);
 }
@@ -135,8 +138,19 @@ void TForm4::Button2Click()
                                           "call list cannot carry. Nothing was saved")
                                .arg(Label2->text()));
     }
-    const QString reply =
-        IdHTTP1.Post(Endpoints::Address(m_callServerBaseAddress, Endpoints::SaveCall), RequestFields());
+    QString reply;
+    try {
+        reply = PostWrite(IdHTTP1, Endpoints::Address(m_callServerBaseAddress, Endpoints::SaveCall),
+                          RequestFields() << QStringLiteral("RequestId=") + m_requestId);
+    } catch (const HttpStatusError& e) {
+        if (e.status() == 409)
+            throw RefusedWrite(e); // an earlier save of this showing was stored
+        throw;
+    } catch (const WriteMayBeStored&) {
+        m_reloadNeeded = true;
+        throw;
+    }
+    m_reloadNeeded = false;
     MessageBoxes::Show(MessageBoxes::Kind::Information, reply, this);
     done(ResultOk);
 }

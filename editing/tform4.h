@@ -43,6 +43,10 @@ public:
     bool AbandonSave() override;
     bool SaveAbandoned() const override { return m_saveAbandoned; }
 
+    // A save of this showing failed after the server had received it: the
+    // call may be stored although the dialog stays open.
+    bool ReloadNeeded() const { return m_reloadNeeded; }
+
 public Q_SLOTS:
     void reject() override; // the close box cancels
 
@@ -53,4 +57,6 @@ protected:
 private:
     QString m_callServerBaseAddress;
     bool m_saveAbandoned = false;
+    bool m_reloadNeeded = false;
+    QString m_requestId; // one per showing, sent by every save of it
 };

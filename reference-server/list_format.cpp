@@ -34,19 +34,27 @@ bool ContainsTerminator(const std::string& text)
            text.find(RecordTerminator) != std::string::npos;
 }
 
+std::string CustomerRecordText(const Customer& c)
+{
+    std::string out;
+    AppendField(out, std::to_string(c.id));
+    for (const std::string* t : {&c.ln, &c.fn, &c.bn, &c.ad, &c.cy, &c.st, &c.zp, &c.p1, &c.p2,
+                                 &c.em, &c.ho, &c.dv, &c.sn, &c.pk, &c.pm})
+        AppendField(out, *t);
+    AppendDate(out, c.bd);
+    AppendDate(out, c.dd);
+    AppendDate(out, c.ani);
+    AppendDate(out, c.pd);
+    out += std::to_string(c.act);
+    return out;
+}
+
 std::string CustomerListText(const std::vector<Customer>& customers)
 {
     std::string out = std::to_string(customers.size()) + "<br>";
     for (const Customer& c : customers) {
-        AppendField(out, std::to_string(c.id));
-        for (const std::string* t : {&c.ln, &c.fn, &c.bn, &c.ad, &c.cy, &c.st, &c.zp, &c.p1, &c.p2,
-                                     &c.em, &c.ho, &c.dv, &c.sn, &c.pk, &c.pm})
-            AppendField(out, *t);
-        AppendDate(out, c.bd);
-        AppendDate(out, c.dd);
-        AppendDate(out, c.ani);
-        AppendDate(out, c.pd);
-        AppendField(out, std::to_string(c.act));
+        out += CustomerRecordText(c);
+        out += FieldTerminator;
         out += RecordTerminator;
         out += "\n";
     }

@@ -28,6 +28,16 @@ CREATE TABLE IF NOT EXISTS calls (
 );
 CREATE INDEX IF NOT EXISTS calls_by_customer ON calls(customer_id);
 )sql"},
+    // The answers of the writes that carried a RequestId (write_guards.h).
+    {2, R"sql(
+CREATE TABLE IF NOT EXISTS request_answers (
+    request_id  TEXT PRIMARY KEY,
+    fingerprint TEXT NOT NULL,
+    answer      TEXT NOT NULL,
+    stored_at   INTEGER NOT NULL
+);
+CREATE INDEX IF NOT EXISTS request_answers_by_age ON request_answers(stored_at);
+)sql"},
 };
 
 // Identifiers come from id_counters, not from sequences: a sequence gives
@@ -60,6 +70,16 @@ CREATE TABLE id_counters (
     last bigint NOT NULL
 );
 INSERT INTO id_counters (name, last) VALUES ('customers', 0), ('calls', 0);
+)sql"},
+    // The answers of the writes that carried a RequestId (write_guards.h).
+    {2, R"sql(
+CREATE TABLE request_answers (
+    request_id  text PRIMARY KEY,
+    fingerprint text NOT NULL,
+    answer      text NOT NULL,
+    stored_at   bigint NOT NULL
+);
+CREATE INDEX request_answers_by_age ON request_answers(stored_at);
 )sql"},
 };
 

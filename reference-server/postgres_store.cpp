@@ -1,6 +1,7 @@
 #include "postgres_store.h"
 
 #include "migrations.h"
+#include "write_guards.h"
 
 #include <chrono>
 #include <random>
@@ -86,6 +87,13 @@ const char InsertCustomer[] =
     "INSERT INTO customers (ln, fn, bn, ad, cy, st, zp, p1, p2, em, ho, dv, sn, pk, pm, bd, dd, "
     "ani, pd, act, id) VALUES ($1,$2,$3,$4,$5,$6,$7,$8,$9,$10,$11,$12,$13,$14,$15,$16,$17,$18,"
     "$19,$20,$21)";
+
+const char ModifyCustomer[] =
+    "UPDATE customers SET ln=$1, fn=$2, bn=$3, ad=$4, cy=$5, st=$6, zp=$7, p1=$8, p2=$9, em=$10, "
+    "ho=$11, dv=$12, sn=$13, pk=$14, pm=$15, bd=$16, dd=$17, ani=$18, pd=$19, "
+    // An unticked box on a dormant customer keeps it dormant.
+    "act = CASE WHEN act = -1 AND $20::integer = 0 THEN -1 ELSE $20::integer END "
+    "WHERE id = $21";
 
 const char InsertCall[] = "INSERT INTO calls (customer_id, direction, handler, call_date, "
                           "call_time, text, id) VALUES ($1,$2,$3,$4,$5,$6,$7)";
@@ -284,15 +292,7 @@ bool PostgresStore::modifyCustomer(const Customer& customer)
     return transaction("BEGIN", [&](PgConnection& db) {
         std::vector<PgParam> params = CustomerParams(customer);
         params.emplace_back(std::to_string(customer.id));
-        const PgResult r =
-            db.run("modify_customer",
-                   "UPDATE customers SET ln=$1, fn=$2, bn=$3, ad=$4, cy=$5, st=$6, zp=$7, p1=$8, "
-                   "p2=$9, em=$10, ho=$11, dv=$12, sn=$13, pk=$14, pm=$15, bd=$16, dd=$17, "
-                   "ani=$18, pd=$19, "
-                   // An unticked box on a dormant customer keeps it dormant.
-                   "act = CASE WHEN act = -1 AND $20::integer = 0 THEN -1 ELSE $20::integer END "
-                   "WHERE id = $21",
-                   params);
+        const PgResult r = db.run("modify_customer", ModifyCustomer, params);
         return r.affected() > 0;
     });
 }
@@ -410,6 +410,139 @@ void PostgresStore::restore(const Snapshot& data)
             throw DatabaseError("the copy in " + m_uri +
                                 " does not hold what was read; nothing was stored");
         return 0;
+    });
+}
+
+// Writes guarded by a RequestId and a row digest (write_guards.h).
+
+namespace {
+
+// The first answer of a RequestId stored before. Writes with the same
+// RequestId queue on a lock of their own until the first one's transaction
+// has ended, so the second sees what the first stored.
+std::optional<GuardedWrite> EarlierAnswer(PgConnection& db, const std::optional<RequestKey>& key)
+{
+    if (!key)
+        return std::nullopt;
+    db.run("lock_request_id", "SELECT pg_advisory_xact_lock(hashtextextended($1, 0))", {key->id});
+    const PgResult r =
+        db.run("earlier_answer",
+               "SELECT fingerprint, answer FROM request_answers WHERE request_id = $1", {key->id});
+    if (r.rows() == 0)
+        return std::nullopt;
+    GuardedWrite earlier;
+    earlier.outcome = GuardedWrite::Outcome::Repeated;
+    earlier.fingerprint = r.text(0, 0);
+    earlier.answer = r.text(0, 1);
+    return earlier;
+}
+
+// Keeps the answer of a stored write, and forgets those older than the time
+// they are kept for.
+GuardedWrite Stored(PgConnection& db, const std::optional<RequestKey>& key, std::int64_t id,
+                    const Store::AnswerFor& answerFor)
+{
+    GuardedWrite stored;
+    stored.answer = answerFor(id);
+    if (key) {
+        const std::int64_t now = SecondsNow();
+        db.run("forget_answers", "DELETE FROM request_answers WHERE stored_at < $1::bigint",
+               {std::to_string(now - KeptAnswerSeconds)});
+        db.run("keep_answer",
+               "INSERT INTO request_answers (request_id, fingerprint, answer, stored_at) "
+               "VALUES ($1, $2, $3, $4::bigint)",
+               {key->id, key->fingerprint, stored.answer, std::to_string(now)});
+    }
+    return stored;
+}
+
+GuardedWrite Missing()
+{
+    GuardedWrite missing;
+    missing.outcome = GuardedWrite::Outcome::Missing;
+    return missing;
+}
+
+} // namespace
+
+GuardedWrite PostgresStore::addCustomerGuarded(const Customer& customer,
+                                               const std::optional<RequestKey>& key,
+                                               const AnswerFor& answerFor)
+{
+    return transaction("BEGIN", [&](PgConnection& db) {
+        if (auto earlier = EarlierAnswer(db, key))
+            return *earlier;
+        const std::int64_t id = TakeIds(db, "customers", 1);
+        std::vector<PgParam> params = CustomerParams(customer);
+        params.emplace_back(std::to_string(id));
+        db.run("insert_customer", InsertCustomer, params);
+        return Stored(db, key, id, answerFor);
+    });
+}
+
+GuardedWrite PostgresStore::modifyCustomerGuarded(const Customer& customer,
+                                                  const std::optional<std::string>& expectedDigest,
+                                                  const DigestOf& digestOf,
+                                                  const std::optional<RequestKey>& key,
+                                                  const AnswerFor& answerFor)
+{
+    static const std::string locked =
+        std::string("SELECT ") + CustomerColumns + " FROM customers WHERE id = $1 FOR UPDATE";
+    return transaction("BEGIN", [&](PgConnection& db) {
+        if (auto earlier = EarlierAnswer(db, key))
+            return *earlier;
+        // The row stays locked until the write is committed: a save with
+        // the same digest waits here and then reads the row as written.
+        const PgResult current =
+            db.run("customer_for_update", locked.c_str(), {std::to_string(customer.id)});
+        if (current.rows() == 0)
+            return Missing();
+        if (expectedDigest) {
+            GuardedWrite changed;
+            changed.current = ReadCustomer(current, 0);
+            if (digestOf(changed.current) != *expectedDigest) {
+                changed.outcome = GuardedWrite::Outcome::Changed;
+                return changed;
+            }
+        }
+        std::vector<PgParam> params = CustomerParams(customer);
+        params.emplace_back(std::to_string(customer.id));
+        db.run("modify_customer", ModifyCustomer, params);
+        return Stored(db, key, customer.id, answerFor);
+    });
+}
+
+GuardedWrite PostgresStore::moveToDormantGuarded(std::int64_t id,
+                                                 const std::optional<RequestKey>& key,
+                                                 const AnswerFor& answerFor)
+{
+    return transaction("BEGIN", [&](PgConnection& db) {
+        if (auto earlier = EarlierAnswer(db, key))
+            return *earlier;
+        const std::string number = std::to_string(id);
+        if (db.run("make_dormant", "UPDATE customers SET act = -1 WHERE id = $1", {number})
+                .affected() == 0)
+            return Missing();
+        db.run("purge_calls", "DELETE FROM calls WHERE customer_id = $1", {number});
+        return Stored(db, key, id, answerFor);
+    });
+}
+
+GuardedWrite PostgresStore::saveCallGuarded(const Call& call, const std::optional<RequestKey>& key,
+                                            const AnswerFor& answerFor)
+{
+    return transaction("BEGIN", [&](PgConnection& db) {
+        if (auto earlier = EarlierAnswer(db, key))
+            return *earlier;
+        if (db.run("customer_exists", "SELECT 1 FROM customers WHERE id = $1",
+                   {std::to_string(call.customerId)})
+                .rows() == 0)
+            return Missing();
+        const std::int64_t id = TakeIds(db, "calls", 1);
+        std::vector<PgParam> params = CallParams(call);
+        params.emplace_back(std::to_string(id));
+        db.run("insert_call", InsertCall, params);
+        return Stored(db, key, id, answerFor);
     });
 }
 

@@ -2,16 +2,18 @@
 
 #include "dates.h"
 #include "form_fields.h"
+#include "latin1.h"
 #include "list_format.h"
 #include "options.h"
+#include "write_guards.h"
 
 #include <algorithm>
-#include <chrono>
-#include <ctime>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <mutex>
 #include <set>
 #include <tuple>
@@ -27,27 +29,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// UTF-8 to ISO-8859-1; characters beyond it become "?".
-std::string ToLatin1(const std::string& utf8)
+// A write refused because of what was stored before it; the text is the
+// whole answer.
+class Conflict : public std::runtime_error
 {
-    std::string out;
-    out.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size();) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
-        if (c < 0x80) {
-            out += char(c);
-            ++i;
-        } else if ((c & 0xE0) == 0xC0 && i + 1 < utf8.size()) {
-            const unsigned cp = (c & 0x1F) << 6 | (static_cast<unsigned char>(utf8[i + 1]) & 0x3F);
-            out += cp < 0x100 ? char(cp) : '?';
-            i += 2;
-        } else {
-            out += '?';
-            i += (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 1;
-        }
-    }
-    return out;
-}
+public:
+    using std::runtime_error::runtime_error;
+};
 
 std::int64_t ParseId(const std::string& text, const char* what)
 {
@@ -320,8 +308,8 @@ public:
             return codes;
         });
         route(server, "/manage/dormantcontact.php",
-              [this](const httplib::Request& req, const std::string&) {
-                  // The number travels in the query; a body is not looked at.
+              [this](const httplib::Request& req, const std::string& body) {
+                  // The number travels in the query.
                   const std::size_t mark = req.target.find('?');
                   FormFields query;
                   try {
@@ -338,28 +326,59 @@ public:
                   if (!number)
                       throw BadRequest("The customer number (?ID=) is missing.");
                   const std::int64_t id = ParseId(*number, "The customer number");
-                  if (!m_store.moveToDormant(id))
-                      throw NotFound("There is no customer number " + std::to_string(id) + ".");
-                  return "Customer " + std::to_string(id) +
-                         " moved to the dormant list; its call history was deleted.";
+                  // The body carries nothing but the RequestId; a body that is
+                  // no form is not looked at, as before.
+                  FormFields form;
+                  try {
+                      form = FormFields::Parse(body);
+                  } catch (const BadRequest&) {
+                  }
+                  if (form.find("RequestId"))
+                      form.requireWellFormed();
+                  const auto key = requestKey("/manage/dormantcontact.php", form, &query);
+                  return answer(
+                      m_store.moveToDormantGuarded(id, key,
+                                                   [](std::int64_t moved) {
+                                                       return "Customer " + std::to_string(moved) +
+                                                              " moved to the dormant list; its "
+                                                              "call history was deleted.";
+                                                   }),
+                      id, key);
               });
         route(server, "/manage/newguy.php",
               [this](const httplib::Request&, const std::string& body) {
                   const FormFields form = WellFormedFields(body);
                   Customer customer = CustomerFromForm(form);
                   form.require("ID"); // sent by the client; a new customer gets a new number
-                  const std::int64_t id = m_store.addCustomer(customer);
-                  return "Customer " + std::to_string(id) + " added.";
+                  const auto key = requestKey("/manage/newguy.php", form);
+                  return answer(m_store.addCustomerGuarded(customer, key,
+                                                           [](std::int64_t id) {
+                                                               return "Customer " +
+                                                                      std::to_string(id) +
+                                                                      " added.";
+                                                           }),
+                                0, key);
               });
         route(server, "/manage/modify.php",
               [this](const httplib::Request&, const std::string& body) {
                   const FormFields form = WellFormedFields(body);
                   Customer customer = CustomerFromForm(form);
                   customer.id = ParseId(form.require("ID"), "The field \"ID\"");
-                  if (!m_store.modifyCustomer(customer))
-                      throw NotFound("There is no customer number " + std::to_string(customer.id) +
-                                     ".");
-                  return "Customer " + std::to_string(customer.id) + " updated.";
+                  const std::optional<std::string> digest =
+                      m_config.writeGuards ? ReadRowDigest(form) : std::nullopt;
+                  const auto key = requestKey("/manage/modify.php", form);
+                  const GuardedWrite write = m_store.modifyCustomerGuarded(
+                      customer, digest,
+                      [latin1 = m_config.latin1](const Customer& stored) {
+                          return RowDigest(stored, latin1);
+                      },
+                      key,
+                      [](std::int64_t id) {
+                          return "Customer " + std::to_string(id) + " updated.";
+                      });
+                  if (write.outcome == GuardedWrite::Outcome::Changed)
+                      throw Conflict(ChangedRowAnswer(write.current, customer));
+                  return answer(write, customer.id, key);
               });
         route(server, "/manage/savecall.php",
               [this](const httplib::Request&, const std::string& body) {
@@ -375,12 +394,38 @@ public:
                       call.date = TodayText();
                       call.time = NowTimeText();
                   }
-                  if (!m_store.saveCall(call))
-                      throw NotFound("There is no customer number " +
-                                     std::to_string(call.customerId) + ".");
-                  return "Call saved for customer " + std::to_string(call.customerId) + " on " +
-                         call.date + " at " + call.time + ".";
+                  const auto key = requestKey("/manage/savecall.php", form);
+                  return answer(m_store.saveCallGuarded(call, key,
+                                                        [&call](std::int64_t) {
+                                                            return "Call saved for customer " +
+                                                                   std::to_string(call.customerId) +
+                                                                   " on " + call.date + " at " +
+                                                                   call.time + ".";
+                                                        }),
+                                call.customerId, key);
               });
+    }
+
+    // The RequestId of a write, unless the guards are off.
+    std::optional<RequestKey> requestKey(std::string_view script, const FormFields& form,
+                                         const FormFields* query = nullptr) const
+    {
+        if (!m_config.writeGuards)
+            return std::nullopt;
+        return ReadRequestKey(script, form, query);
+    }
+
+    // The answer to a guarded write of the customer `id` that carried `key`.
+    static std::string answer(const GuardedWrite& write, std::int64_t id,
+                              const std::optional<RequestKey>& key)
+    {
+        if (write.outcome == GuardedWrite::Outcome::Missing)
+            throw NotFound("There is no customer number " + std::to_string(id) + ".");
+        // A repeat of the same request gets the first answer again.
+        if (write.outcome == GuardedWrite::Outcome::Repeated &&
+            (!key || write.fingerprint != key->fingerprint))
+            throw Conflict(RepeatedRequestAnswer());
+        return write.answer;
     }
 
     void observe(const httplib::Request& req) const
@@ -473,6 +518,8 @@ private:
                 reply(res, 400, std::string("Error: ") + e.what());
             } catch (const NotFound& e) {
                 reply(res, 404, std::string("Error: ") + e.what());
+            } catch (const Conflict& e) {
+                reply(res, 409, e.what());
             } catch (const std::exception& e) {
                 // The detail (SQL, paths) is for the log, not for the client.
                 std::fprintf(stderr, "tillora-server: %s failed: %s\n", req.path.c_str(),

@@ -22,6 +22,9 @@ struct ServerConfig
     // Answer in ISO-8859-1 without a charset parameter, as older servers do.
     bool latin1 = false;
     bool logRequests = true;
+    // Honour the RowDigest and RequestId of a write; off, they are ignored
+    // like any unknown field, as the vendor's own scripts do.
+    bool writeGuards = true;
     // Called with the method and target of every request, before it is
     // answered (tests watch it).
     std::function<void(const std::string& method, const std::string& target)> observer;

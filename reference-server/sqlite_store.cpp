@@ -1,6 +1,7 @@
 #include "sqlite_store.h"
 
 #include "migrations.h"
+#include "write_guards.h"
 
 #include <string>
 
@@ -44,6 +45,13 @@ void BindCustomerFields(Statement& s, const Customer& c, int first)
 const char InsertCustomer[] =
     "INSERT INTO customers (ln, fn, bn, ad, cy, st, zp, p1, p2, em, ho, dv, sn, pk, pm, "
     "bd, dd, ani, pd, act) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
+
+const char UpdateCustomer[] = "UPDATE customers SET ln=?, fn=?, bn=?, ad=?, cy=?, st=?, zp=?, "
+                              "p1=?, p2=?, em=?, ho=?, dv=?, sn=?, pk=?, pm=?, bd=?, dd=?, "
+                              "ani=?, pd=?, "
+                              // An unticked box on a dormant customer keeps it dormant.
+                              "act = CASE WHEN act = -1 AND ?20 = 0 THEN -1 ELSE ?20 END "
+                              "WHERE id = ?21";
 
 const char InsertCall[] = "INSERT INTO calls (customer_id, direction, handler, call_date, "
                           "call_time, text) VALUES (?,?,?,?,?,?)";
@@ -200,12 +208,7 @@ bool SqliteStore::modifyCustomer(const Customer& customer)
 {
     Lease db(*this);
     WriteTransaction tx(*db);
-    Statement s = db->prepare("UPDATE customers SET ln=?, fn=?, bn=?, ad=?, cy=?, st=?, zp=?, "
-                              "p1=?, p2=?, em=?, ho=?, dv=?, sn=?, pk=?, pm=?, bd=?, dd=?, "
-                              "ani=?, pd=?, "
-                              // An unticked box on a dormant customer keeps it dormant.
-                              "act = CASE WHEN act = -1 AND ?20 = 0 THEN -1 ELSE ?20 END "
-                              "WHERE id = ?21");
+    Statement s = db->prepare(UpdateCustomer);
     BindCustomerFields(s, customer, 1);
     s.bind(21, customer.id);
     s.step();
@@ -359,6 +362,142 @@ void SqliteStore::restore(const Snapshot& data)
         throw DatabaseError("the copy in " + m_path +
                             " does not hold what was read; nothing was stored");
     tx.commit();
+}
+
+// Writes guarded by a RequestId and a row digest (write_guards.h).
+
+namespace {
+
+// The first answer of a RequestId stored before, inside the write's transaction.
+std::optional<GuardedWrite> EarlierAnswer(Database& db, const std::optional<RequestKey>& key)
+{
+    if (!key)
+        return std::nullopt;
+    Statement s =
+        db.prepare("SELECT fingerprint, answer FROM request_answers WHERE request_id = ?");
+    if (!s.bind(1, std::string_view(key->id)).step())
+        return std::nullopt;
+    GuardedWrite earlier;
+    earlier.outcome = GuardedWrite::Outcome::Repeated;
+    earlier.fingerprint = s.text(0);
+    earlier.answer = s.text(1);
+    return earlier;
+}
+
+// Keeps the answer of a stored write, and forgets those older than the time
+// they are kept for.
+GuardedWrite Stored(Database& db, const std::optional<RequestKey>& key, std::int64_t id,
+                    const Store::AnswerFor& answerFor)
+{
+    GuardedWrite stored;
+    stored.answer = answerFor(id);
+    if (key) {
+        const std::int64_t now = SecondsNow();
+        Statement purge = db.prepare("DELETE FROM request_answers WHERE stored_at < ?");
+        purge.bind(1, now - KeptAnswerSeconds).step();
+        Statement keep = db.prepare("INSERT INTO request_answers (request_id, fingerprint, answer, "
+                                    "stored_at) VALUES (?, ?, ?, ?)");
+        keep.bind(1, std::string_view(key->id))
+            .bind(2, std::string_view(key->fingerprint))
+            .bind(3, std::string_view(stored.answer))
+            .bind(4, now)
+            .step();
+    }
+    return stored;
+}
+
+GuardedWrite Missing()
+{
+    GuardedWrite missing;
+    missing.outcome = GuardedWrite::Outcome::Missing;
+    return missing;
+}
+
+} // namespace
+
+GuardedWrite SqliteStore::addCustomerGuarded(const Customer& customer,
+                                             const std::optional<RequestKey>& key,
+                                             const AnswerFor& answerFor)
+{
+    Lease db(*this);
+    WriteTransaction tx(*db);
+    if (auto earlier = EarlierAnswer(*db, key))
+        return *earlier;
+    Statement s = db->prepare(InsertCustomer);
+    BindCustomerFields(s, customer, 1);
+    s.step();
+    GuardedWrite done = Stored(*db, key, db->lastInsertId(), answerFor);
+    tx.commit();
+    return done;
+}
+
+GuardedWrite SqliteStore::modifyCustomerGuarded(const Customer& customer,
+                                                const std::optional<std::string>& expectedDigest,
+                                                const DigestOf& digestOf,
+                                                const std::optional<RequestKey>& key,
+                                                const AnswerFor& answerFor)
+{
+    Lease db(*this);
+    WriteTransaction tx(*db);
+    if (auto earlier = EarlierAnswer(*db, key))
+        return *earlier;
+    const std::string sql =
+        std::string("SELECT ") + CustomerColumns + " FROM customers WHERE id = ?";
+    Statement current = db->prepare(sql.c_str());
+    if (!current.bind(1, customer.id).step())
+        return Missing();
+    if (expectedDigest) {
+        GuardedWrite changed;
+        changed.current = ReadCustomer(current);
+        if (digestOf(changed.current) != *expectedDigest) {
+            changed.outcome = GuardedWrite::Outcome::Changed;
+            return changed;
+        }
+    }
+    Statement s = db->prepare(UpdateCustomer);
+    BindCustomerFields(s, customer, 1);
+    s.bind(21, customer.id);
+    s.step();
+    GuardedWrite done = Stored(*db, key, customer.id, answerFor);
+    tx.commit();
+    return done;
+}
+
+GuardedWrite SqliteStore::moveToDormantGuarded(std::int64_t id,
+                                               const std::optional<RequestKey>& key,
+                                               const AnswerFor& answerFor)
+{
+    Lease db(*this);
+    WriteTransaction tx(*db);
+    if (auto earlier = EarlierAnswer(*db, key))
+        return *earlier;
+    Statement update = db->prepare("UPDATE customers SET act = -1 WHERE id = ?");
+    update.bind(1, id).step();
+    if (db->changes() == 0)
+        return Missing();
+    Statement purge = db->prepare("DELETE FROM calls WHERE customer_id = ?");
+    purge.bind(1, id).step();
+    GuardedWrite done = Stored(*db, key, id, answerFor);
+    tx.commit();
+    return done;
+}
+
+GuardedWrite SqliteStore::saveCallGuarded(const Call& call, const std::optional<RequestKey>& key,
+                                          const AnswerFor& answerFor)
+{
+    Lease db(*this);
+    WriteTransaction tx(*db);
+    if (auto earlier = EarlierAnswer(*db, key))
+        return *earlier;
+    Statement exists = db->prepare("SELECT 1 FROM customers WHERE id = ?");
+    if (!exists.bind(1, call.customerId).step())
+        return Missing();
+    Statement s = db->prepare(InsertCall);
+    BindCall(s, call);
+    s.step();
+    GuardedWrite done = Stored(*db, key, db->lastInsertId(), answerFor);
+    tx.commit();
+    return done;
 }
 
 } // namespace refserver

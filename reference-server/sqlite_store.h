@@ -25,6 +25,17 @@ public:
     bool modifyCustomer(const Customer& customer) override;
     bool moveToDormant(std::int64_t id) override;
     std::optional<std::int64_t> saveCall(const Call& call) override;
+    GuardedWrite addCustomerGuarded(const Customer& customer, const std::optional<RequestKey>& key,
+                                    const AnswerFor& answerFor) override;
+    GuardedWrite modifyCustomerGuarded(const Customer& customer,
+                                       const std::optional<std::string>& expectedDigest,
+                                       const DigestOf& digestOf,
+                                       const std::optional<RequestKey>& key,
+                                       const AnswerFor& answerFor) override;
+    GuardedWrite moveToDormantGuarded(std::int64_t id, const std::optional<RequestKey>& key,
+                                      const AnswerFor& answerFor) override;
+    GuardedWrite saveCallGuarded(const Call& call, const std::optional<RequestKey>& key,
+                                 const AnswerFor& answerFor) override;
     void bulkInsert(const std::vector<Customer>& customers, const std::vector<Call>& calls) override;
     Snapshot snapshot() override;
     void restore(const Snapshot& data) override;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -36,6 +37,31 @@ struct Call
 struct Statistics
 {
     std::int64_t current = 0, expired = 0, dormant = 0, calls = 0;
+};
+
+// A write's RequestId and the digest of the request's other fields.
+struct RequestKey
+{
+    std::string id;
+    std::string fingerprint;
+};
+
+// What a write guarded by a RequestId (and, for a modify, by the row's
+// digest) did. Nothing is stored unless the outcome is Stored.
+struct GuardedWrite
+{
+    enum class Outcome
+    {
+        Stored,   // written; `answer` is kept for the request's RequestId
+        Repeated, // the RequestId was stored before: `answer` is the first answer
+        Changed,  // the row's digest is not the one expected: `current` holds it
+        Missing   // no customer has that identifier
+    };
+    Outcome outcome = Outcome::Stored;
+    std::string answer;
+    // Repeated: the digest of the earlier request's other fields.
+    std::string fingerprint;
+    Customer current;
 };
 
 // A whole database, identifiers included: what --copy-db moves between
@@ -83,6 +109,27 @@ public:
     virtual bool moveToDormant(std::int64_t id) = 0;
     // The new call's identifier, or nullopt when the customer does not exist.
     virtual std::optional<std::int64_t> saveCall(const Call& call) = 0;
+
+    // The writes above with their guards; each checks and writes in one
+    // transaction. With a key, a RequestId stored before repeats its first
+    // answer and writes nothing; otherwise the answer `answerFor` makes from
+    // the new or changed record's identifier is kept with the key. A modify
+    // with an expected digest writes only when `digestOf` the stored row
+    // gives that digest. Without key and digest they write as the plain ones.
+    using AnswerFor = std::function<std::string(std::int64_t id)>;
+    using DigestOf = std::function<std::string(const Customer&)>;
+    virtual GuardedWrite addCustomerGuarded(const Customer& customer,
+                                            const std::optional<RequestKey>& key,
+                                            const AnswerFor& answerFor) = 0;
+    virtual GuardedWrite modifyCustomerGuarded(const Customer& customer,
+                                               const std::optional<std::string>& expectedDigest,
+                                               const DigestOf& digestOf,
+                                               const std::optional<RequestKey>& key,
+                                               const AnswerFor& answerFor) = 0;
+    virtual GuardedWrite moveToDormantGuarded(std::int64_t id, const std::optional<RequestKey>& key,
+                                              const AnswerFor& answerFor) = 0;
+    virtual GuardedWrite saveCallGuarded(const Call& call, const std::optional<RequestKey>& key,
+                                         const AnswerFor& answerFor) = 0;
 
     // Adds many records in one transaction (demo data, generated data). A
     // call's customerId here is the 1-based position of its customer in

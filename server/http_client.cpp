@@ -34,6 +34,7 @@ void HttpClientState::startAttempt()
     fault.clear();
     chainProblem = X509_V_OK;
     events.clear();
+    wholeRequestSent = false;
     errorBuffer[0] = '\0';
 }
 
@@ -60,6 +61,11 @@ HttpClient::~HttpClient()
 bool HttpClient::busy() const
 {
     return d->busy;
+}
+
+bool HttpClient::wholeRequestSent() const
+{
+    return d->wholeRequestSent;
 }
 
 void HttpClient::abandon()
@@ -108,6 +114,7 @@ QString HttpClient::post(const QString& address, const QStringList& fields, Answ
             QStringLiteral("A request to the server is still waiting for its answer."));
     d->busy = true;
     d->abandoned = false;
+    d->wholeRequestSent = false;
     struct Idle
     {
         Private* p;

@@ -84,6 +84,11 @@ public:
 
     bool busy() const;
 
+    // Whether the last Post's request went out whole (its send direction's
+    // OnWorkEnd came) on the last connection it opened: a Post that failed
+    // after that may have been acted on by the server.
+    bool wholeRequestSent() const;
+
     // Makes a waiting Post give up at its next slice with "Request abandoned.",
     // for a window that closes while its request waits.
     void abandon();

@@ -90,6 +90,10 @@ struct HttpClientState
     // What OpenSSL found wrong with the server's certificate chain.
     int chainProblem = X509_V_OK;
     std::vector<TransferEvent> events;
+    // The send direction's last event (its OnWorkEnd) came for the request
+    // on the latest connection: the server has the whole request. Kept after
+    // Post returns.
+    bool wholeRequestSent = false;
 
     void startAttempt();
 

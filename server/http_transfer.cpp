@@ -154,6 +154,7 @@ int OnConnected(void* self, char*, char*, int, int)
         p.connected = true;
         p.awaitingStatusLine = true;
         p.sent = 0;
+        p.wholeRequestSent = p.requestBody.isEmpty();
         p.events.push_back({TransferEvent::Begin, TransferDirection::Send, p.requestBody.size()});
         if (p.requestBody.isEmpty())
             p.events.push_back({TransferEvent::End, TransferDirection::Send, 0});
@@ -170,8 +171,10 @@ std::size_t ReadRequestBody(char* buffer, std::size_t size, std::size_t count, v
         std::memcpy(buffer, p.requestBody.constData() + p.sent, n);
         p.sent += qsizetype(n);
         p.events.push_back({TransferEvent::Work, TransferDirection::Send, p.sent});
-        if (p.sent == p.requestBody.size())
+        if (p.sent == p.requestBody.size()) {
+            p.wholeRequestSent = true;
             p.events.push_back({TransferEvent::End, TransferDirection::Send, 0});
+        }
         return n;
     });
 }

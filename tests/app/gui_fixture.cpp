@@ -1,6 +1,8 @@
 #include "gui_fixture.h"
 
+#include <QDialog>
 #include <QTest>
+#include <QTimer>
 
 GuiFixture::GuiFixture(const std::vector<refserver::Customer>& customers,
                        const std::vector<refserver::Call>& calls)
@@ -16,6 +18,13 @@ GuiFixture::GuiFixture(RequireAuthentication, const std::vector<refserver::Custo
     config.credentials = std::make_shared<const refserver::Credentials>(
         std::get<refserver::Credentials>(refserver::Credentials::Parse(
             std::string(User) + ":" + refserver::HashPassword(Password))));
+    startServer(std::move(config), customers, calls);
+}
+
+GuiFixture::GuiFixture(refserver::ServerConfig config,
+                       const std::vector<refserver::Customer>& customers,
+                       const std::vector<refserver::Call>& calls)
+{
     startServer(std::move(config), customers, calls);
 }
 
@@ -67,12 +76,14 @@ void GuiFixture::clearRequests()
     m_requests.clear();
 }
 
-void GuiFixture::start(const QString& address)
+void GuiFixture::start(const QString& address, const QString& callAddressGiven)
 {
     // The call save goes to the same server under another host name, as in
     // the built-in settings.
-    const QString callAddress =
-        address.isEmpty() ? QStringLiteral("http://localhost:%1").arg(m_server->port()) : QString();
+    const QString callAddress = !callAddressGiven.isEmpty() ? callAddressGiven
+                                : address.isEmpty()
+                                    ? QStringLiteral("http://localhost:%1").arg(m_server->port())
+                                    : QString();
     const QString user = m_authenticated ? QString::fromLatin1(User) : QString();
     const QString password = m_authenticated ? QString::fromLatin1(Password) : QString();
     windows = std::make_unique<WindowSet>(ServerSettings{
@@ -114,4 +125,31 @@ refserver::Customer MakeCustomer(const std::string& last, const std::string& fir
     c.pd = "2026-01-10";
     c.act = act;
     return c;
+}
+
+bool WhileShown(QDialog& dialog, const std::function<void()>& open,
+                const std::function<void()>& act)
+{
+    bool shown = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, &dialog, [&] {
+        if (!dialog.isVisible())
+            return;
+        poll.stop();
+        shown = true;
+        // Tests that need the focus check the activation themselves.
+        dialog.activateWindow();
+        static_cast<void>(QTest::qWaitForWindowActive(&dialog));
+        if (act)
+            act();
+        if (dialog.isVisible())
+            dialog.done(0);
+    });
+    poll.start();
+    open();
+    poll.stop();
+    if (dialog.isVisible())
+        dialog.done(0);
+    return shown;
 }

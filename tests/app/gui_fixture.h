@@ -13,9 +13,12 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
+
+class QDialog;
 
 class GuiFixture
 {
@@ -32,9 +35,13 @@ public:
     };
     GuiFixture(RequireAuthentication, const std::vector<refserver::Customer>& customers,
                const std::vector<refserver::Call>& calls = {});
+    // A server with these settings (its charset, its write guards).
+    GuiFixture(refserver::ServerConfig config, const std::vector<refserver::Customer>& customers,
+               const std::vector<refserver::Call>& calls = {});
     ~GuiFixture();
 
     QString baseAddress() const;
+    int port() const { return m_server->port(); }
     // The underlying database, to check what the server really stored.
     refserver::Store& store() { return *m_store; }
 
@@ -42,9 +49,10 @@ public:
     QStringList requests() const;
     void clearRequests();
 
-    // Creates the windows for `baseAddress` and shows the main window;
-    // waits until the start-up loads are over.
-    void start(const QString& baseAddress = {});
+    // Creates the windows for `baseAddress` (the call save for
+    // `callAddress`, else the same server) and shows the main window; waits
+    // until the start-up loads are over.
+    void start(const QString& baseAddress = {}, const QString& callAddress = {});
     bool waitUntilIdle(int milliseconds = 10000);
 
     TForm1& form() { return *windows->Form1; }
@@ -71,3 +79,8 @@ private:
 // A customer of the demo's shape with the given names and delivery method.
 refserver::Customer MakeCustomer(const std::string& last, const std::string& first,
                                  const std::string& delivery = "Internet Download", int act = 1);
+
+// Runs `open`, which shows `dialog` modally, and `act` once the dialog is up.
+// A dialog still open afterwards is ended so that no test can hang on it.
+bool WhileShown(QDialog& dialog, const std::function<void()>& open,
+                const std::function<void()>& act = {});

@@ -50,35 +50,6 @@ using namespace Qt::StringLiterals;
 
 const QString EmptyDate = u"  /  /    "_s;
 
-// Runs `open`, which shows `dialog` modally, and `act` once the dialog is up.
-// A dialog still open afterwards is ended so that no test can hang on it.
-bool WhileShown(QDialog& dialog, const std::function<void()>& open,
-                const std::function<void()>& act = {})
-{
-    bool shown = false;
-    QTimer poll;
-    poll.setInterval(10);
-    QObject::connect(&poll, &QTimer::timeout, &dialog, [&] {
-        if (!dialog.isVisible())
-            return;
-        poll.stop();
-        shown = true;
-        // Tests that need the focus check the activation themselves.
-        dialog.activateWindow();
-        static_cast<void>(QTest::qWaitForWindowActive(&dialog));
-        if (act)
-            act();
-        if (dialog.isVisible())
-            dialog.done(0);
-    });
-    poll.start();
-    open();
-    poll.stop();
-    if (dialog.isVisible())
-        dialog.done(0);
-    return shown;
-}
-
 std::string Describe(const refserver::Customer& c)
 {
     std::string out = std::to_string(c.id);

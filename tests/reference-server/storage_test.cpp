@@ -225,7 +225,7 @@ DELETE FROM calls WHERE id = 2;
     refserver::Database db(path.toStdString());
     refserver::Statement version = db.prepare("SELECT group_concat(version) FROM schema_version");
     ASSERT_TRUE(version.step());
-    EXPECT_EQ(version.text(0), "1");
+    EXPECT_EQ(version.text(0), "1,2");
 }
 
 TEST(DatabaseOptionTest, BadSourcesAndTargetsAreRefusedAndNothingIsMade)
