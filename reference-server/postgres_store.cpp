@@ -118,30 +118,12 @@ std::int64_t Count(PgConnection& db, const char* name, const char* sql)
 
 } // namespace
 
-class PostgresStore::Lease
-{
-public:
-    explicit Lease(PostgresStore& store) : m_store(store), m_db(store.acquire()) {}
-    ~Lease()
-    {
-        // A broken connection is dropped; the next borrower opens a new one.
-        if (!m_db->broken())
-            m_store.release(std::move(m_db));
-    }
-    PgConnection* operator->() { return m_db.get(); }
-    PgConnection& operator*() { return *m_db; }
-
-private:
-    PostgresStore& m_store;
-    std::unique_ptr<PgConnection> m_db;
-};
-
 template <typename Work>
 auto PostgresStore::transaction(const char* begin, Work work)
 {
     static thread_local std::minstd_rand jitter(std::random_device{}());
     for (int attempt = 1;; ++attempt) {
-        Lease db(*this);
+        Lease db(m_pool);
         try {
             db->exec(begin);
             auto result = work(*db);
@@ -185,30 +167,11 @@ PostgresStore::PostgresStore(std::string uri) : m_uri(std::move(uri))
 
 PostgresStore::~PostgresStore() = default;
 
-std::unique_ptr<PgConnection> PostgresStore::acquire()
-{
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_idle.empty()) {
-            std::unique_ptr<PgConnection> db = std::move(m_idle.back());
-            m_idle.pop_back();
-            return db;
-        }
-    }
-    return std::make_unique<PgConnection>(m_uri);
-}
-
-void PostgresStore::release(std::unique_ptr<PgConnection> db)
-{
-    std::lock_guard lock(m_mutex);
-    m_idle.push_back(std::move(db));
-}
-
 std::vector<Customer> PostgresStore::activeCustomers()
 {
     static const std::string sql = std::string("SELECT ") + CustomerColumns +
                                    " FROM customers WHERE act IN (0, 1)" + NameOrder;
-    Lease db(*this);
+    Lease db(m_pool);
     const PgResult r = db->run("active_customers", sql.c_str());
     std::vector<Customer> out;
     out.reserve(std::size_t(r.rows()));
@@ -221,7 +184,7 @@ std::vector<Customer> PostgresStore::dormantCustomers()
 {
     static const std::string sql =
         std::string("SELECT ") + CustomerColumns + " FROM customers WHERE act = -1" + NameOrder;
-    Lease db(*this);
+    Lease db(m_pool);
     const PgResult r = db->run("dormant_customers", sql.c_str());
     std::vector<Customer> out;
     out.reserve(std::size_t(r.rows()));
@@ -232,7 +195,7 @@ std::vector<Customer> PostgresStore::dormantCustomers()
 
 std::vector<Call> PostgresStore::calls()
 {
-    Lease db(*this);
+    Lease db(m_pool);
     const PgResult r = db->run("calls",
                                "SELECT id, customer_id, direction, handler, call_date, call_time, "
                                "text FROM calls ORDER BY id");
@@ -245,7 +208,7 @@ std::vector<Call> PostgresStore::calls()
 
 std::vector<std::string> PostgresStore::stateCodes()
 {
-    Lease db(*this);
+    Lease db(m_pool);
     // SQLite's trim() takes off blanks only, and its length() counts
     // characters; the codes sort byte for byte.
     const PgResult r = db->run("state_codes",
@@ -259,7 +222,7 @@ std::vector<std::string> PostgresStore::stateCodes()
 
 Statistics PostgresStore::statistics()
 {
-    Lease db(*this);
+    Lease db(m_pool);
     const PgResult r = db->run("statistics",
                                "SELECT (SELECT count(*) FROM customers WHERE act = 1), "
                                "(SELECT count(*) FROM customers WHERE act = 0), "
@@ -270,7 +233,7 @@ Statistics PostgresStore::statistics()
 
 bool PostgresStore::isEmpty()
 {
-    Lease db(*this);
+    Lease db(m_pool);
     return Count(*db, "is_empty",
                  "SELECT CASE WHEN EXISTS (SELECT 1 FROM customers) OR "
                  "EXISTS (SELECT 1 FROM calls) THEN 0 ELSE 1 END") != 0;

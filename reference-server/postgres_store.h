@@ -1,9 +1,8 @@
 #pragma once
 
+#include "connection_pool.h"
 #include "postgres.h"
 #include "store.h"
-
-#include <mutex>
 
 namespace refserver {
 
@@ -44,17 +43,15 @@ public:
     void restore(const Snapshot& data) override;
 
 private:
-    class Lease;
-    std::unique_ptr<PgConnection> acquire();
-    void release(std::unique_ptr<PgConnection> db);
+    using Lease = ConnectionPool<PgConnection>::Lease;
     // Runs `work` in a transaction opened with `begin`, again after a
     // serialization failure or deadlock.
     template <typename Work>
     auto transaction(const char* begin, Work work);
 
     std::string m_uri;
-    std::mutex m_mutex;
-    std::vector<std::unique_ptr<PgConnection>> m_idle;
+    ConnectionPool<PgConnection> m_pool{[this] { return std::make_unique<PgConnection>(m_uri); },
+                                        [](const PgConnection& db) { return !db.broken(); }};
 };
 
 } // namespace refserver

@@ -68,23 +68,9 @@ void BindCall(Statement& s, const Call& c)
 
 } // namespace
 
-// A pooled connection, handed back when the lease ends.
-class SqliteStore::Lease
-{
-public:
-    explicit Lease(SqliteStore& store) : m_store(store), m_db(store.acquire()) {}
-    ~Lease() { m_store.release(std::move(m_db)); }
-    Database* operator->() { return m_db.get(); }
-    Database& operator*() { return *m_db; }
-
-private:
-    SqliteStore& m_store;
-    std::unique_ptr<Database> m_db;
-};
-
 SqliteStore::SqliteStore(std::string path) : m_path(std::move(path))
 {
-    Lease db(*this);
+    Lease db(m_pool);
     WriteTransaction tx(*db);
     db->exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER PRIMARY KEY)");
     Statement current = db->prepare("SELECT coalesce(max(version), 0) FROM schema_version");
@@ -108,28 +94,9 @@ SqliteStore::SqliteStore(std::string path) : m_path(std::move(path))
 
 SqliteStore::~SqliteStore() = default;
 
-std::unique_ptr<Database> SqliteStore::acquire()
-{
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_idle.empty()) {
-            std::unique_ptr<Database> db = std::move(m_idle.back());
-            m_idle.pop_back();
-            return db;
-        }
-    }
-    return std::make_unique<Database>(m_path);
-}
-
-void SqliteStore::release(std::unique_ptr<Database> db)
-{
-    std::lock_guard lock(m_mutex);
-    m_idle.push_back(std::move(db));
-}
-
 std::vector<Customer> SqliteStore::customersWhere(const char* condition)
 {
-    Lease db(*this);
+    Lease db(m_pool);
     const std::string sql = std::string("SELECT ") + CustomerColumns + " FROM customers WHERE " +
                             condition + " ORDER BY ln COLLATE NOCASE, fn COLLATE NOCASE, id";
     Statement s = db->prepare(sql.c_str());
@@ -151,7 +118,7 @@ std::vector<Customer> SqliteStore::dormantCustomers()
 
 std::vector<Call> SqliteStore::calls()
 {
-    Lease db(*this);
+    Lease db(m_pool);
     Statement s = db->prepare("SELECT id, customer_id, direction, handler, call_date, call_time, "
                               "text FROM calls ORDER BY id");
     std::vector<Call> out;
@@ -163,7 +130,7 @@ std::vector<Call> SqliteStore::calls()
 
 std::vector<std::string> SqliteStore::stateCodes()
 {
-    Lease db(*this);
+    Lease db(m_pool);
     Statement s = db->prepare("SELECT DISTINCT trim(st) AS code FROM customers "
                               "WHERE length(trim(st)) = 2 ORDER BY code");
     std::vector<std::string> out;
@@ -174,7 +141,7 @@ std::vector<std::string> SqliteStore::stateCodes()
 
 Statistics SqliteStore::statistics()
 {
-    Lease db(*this);
+    Lease db(m_pool);
     Statement s = db->prepare("SELECT (SELECT count(*) FROM customers WHERE act = 1), "
                               "(SELECT count(*) FROM customers WHERE act = 0), "
                               "(SELECT count(*) FROM customers WHERE act = -1), "
@@ -185,7 +152,7 @@ Statistics SqliteStore::statistics()
 
 bool SqliteStore::isEmpty()
 {
-    Lease db(*this);
+    Lease db(m_pool);
     Statement s = db->prepare("SELECT NOT EXISTS (SELECT 1 FROM customers) AND "
                               "NOT EXISTS (SELECT 1 FROM calls)");
     s.step();
@@ -194,7 +161,7 @@ bool SqliteStore::isEmpty()
 
 std::int64_t SqliteStore::addCustomer(const Customer& customer)
 {
-    Lease db(*this);
+    Lease db(m_pool);
     WriteTransaction tx(*db);
     Statement s = db->prepare(InsertCustomer);
     BindCustomerFields(s, customer, 1);
@@ -206,7 +173,7 @@ std::int64_t SqliteStore::addCustomer(const Customer& customer)
 
 bool SqliteStore::modifyCustomer(const Customer& customer)
 {
-    Lease db(*this);
+    Lease db(m_pool);
     WriteTransaction tx(*db);
     Statement s = db->prepare(UpdateCustomer);
     BindCustomerFields(s, customer, 1);
@@ -219,7 +186,7 @@ bool SqliteStore::modifyCustomer(const Customer& customer)
 
 bool SqliteStore::moveToDormant(std::int64_t id)
 {
-    Lease db(*this);
+    Lease db(m_pool);
     WriteTransaction tx(*db);
     Statement update = db->prepare("UPDATE customers SET act = -1 WHERE id = ?");
     update.bind(1, id).step();
@@ -233,7 +200,7 @@ bool SqliteStore::moveToDormant(std::int64_t id)
 
 std::optional<std::int64_t> SqliteStore::saveCall(const Call& call)
 {
-    Lease db(*this);
+    Lease db(m_pool);
     WriteTransaction tx(*db);
     Statement exists = db->prepare("SELECT 1 FROM customers WHERE id = ?");
     if (!exists.bind(1, call.customerId).step())
@@ -248,7 +215,7 @@ std::optional<std::int64_t> SqliteStore::saveCall(const Call& call)
 
 void SqliteStore::bulkInsert(const std::vector<Customer>& customers, const std::vector<Call>& calls)
 {
-    Lease db(*this);
+    Lease db(m_pool);
     WriteTransaction tx(*db);
     Statement c = db->prepare(InsertCustomer);
     std::vector<std::int64_t> ids;
@@ -295,7 +262,7 @@ std::int64_t Count(Database& db, const char* table)
 
 Snapshot SqliteStore::snapshot()
 {
-    Lease db(*this);
+    Lease db(m_pool);
     // One read transaction: a consistent picture while writers go on.
     db->exec("BEGIN");
     Snapshot out;
@@ -321,7 +288,7 @@ Snapshot SqliteStore::snapshot()
 
 void SqliteStore::restore(const Snapshot& data)
 {
-    Lease db(*this);
+    Lease db(m_pool);
     WriteTransaction tx(*db);
     if (Count(*db, "customers") != 0 || Count(*db, "calls") != 0)
         throw DatabaseError(m_path + " already holds data; a copy goes into an empty database only");
@@ -419,7 +386,7 @@ GuardedWrite SqliteStore::addCustomerGuarded(const Customer& customer,
                                              const std::optional<RequestKey>& key,
                                              const AnswerFor& answerFor)
 {
-    Lease db(*this);
+    Lease db(m_pool);
     WriteTransaction tx(*db);
     if (auto earlier = EarlierAnswer(*db, key))
         return *earlier;
@@ -437,7 +404,7 @@ GuardedWrite SqliteStore::modifyCustomerGuarded(const Customer& customer,
                                                 const std::optional<RequestKey>& key,
                                                 const AnswerFor& answerFor)
 {
-    Lease db(*this);
+    Lease db(m_pool);
     WriteTransaction tx(*db);
     if (auto earlier = EarlierAnswer(*db, key))
         return *earlier;
@@ -467,7 +434,7 @@ GuardedWrite SqliteStore::moveToDormantGuarded(std::int64_t id,
                                                const std::optional<RequestKey>& key,
                                                const AnswerFor& answerFor)
 {
-    Lease db(*this);
+    Lease db(m_pool);
     WriteTransaction tx(*db);
     if (auto earlier = EarlierAnswer(*db, key))
         return *earlier;
@@ -485,7 +452,7 @@ GuardedWrite SqliteStore::moveToDormantGuarded(std::int64_t id,
 GuardedWrite SqliteStore::saveCallGuarded(const Call& call, const std::optional<RequestKey>& key,
                                           const AnswerFor& answerFor)
 {
-    Lease db(*this);
+    Lease db(m_pool);
     WriteTransaction tx(*db);
     if (auto earlier = EarlierAnswer(*db, key))
         return *earlier;

@@ -1,9 +1,8 @@
 #pragma once
 
+#include "connection_pool.h"
 #include "database.h"
 #include "store.h"
-
-#include <mutex>
 
 namespace refserver {
 
@@ -41,14 +40,11 @@ public:
     void restore(const Snapshot& data) override;
 
 private:
-    class Lease;
-    std::unique_ptr<Database> acquire();
-    void release(std::unique_ptr<Database> db);
+    using Lease = ConnectionPool<Database>::Lease;
     std::vector<Customer> customersWhere(const char* condition);
 
     std::string m_path;
-    std::mutex m_mutex;
-    std::vector<std::unique_ptr<Database>> m_idle;
+    ConnectionPool<Database> m_pool{[this] { return std::make_unique<Database>(m_path); }};
 };
 
 } // namespace refserver
