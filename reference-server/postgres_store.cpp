@@ -419,13 +419,6 @@ GuardedWrite Stored(PgConnection& db, const std::optional<RequestKey>& key, std:
     return stored;
 }
 
-GuardedWrite Missing()
-{
-    GuardedWrite missing;
-    missing.outcome = GuardedWrite::Outcome::Missing;
-    return missing;
-}
-
 } // namespace
 
 GuardedWrite PostgresStore::addCustomerGuarded(const Customer& customer,
@@ -459,7 +452,7 @@ GuardedWrite PostgresStore::modifyCustomerGuarded(const Customer& customer,
         const PgResult current =
             db.run("customer_for_update", locked.c_str(), {std::to_string(customer.id)});
         if (current.rows() == 0)
-            return Missing();
+            return GuardedWrite::missing();
         if (expectedDigest) {
             GuardedWrite changed;
             changed.current = ReadCustomer(current, 0);
@@ -485,7 +478,7 @@ GuardedWrite PostgresStore::moveToDormantGuarded(std::int64_t id,
         const std::string number = std::to_string(id);
         if (db.run("make_dormant", "UPDATE customers SET act = -1 WHERE id = $1", {number})
                 .affected() == 0)
-            return Missing();
+            return GuardedWrite::missing();
         db.run("purge_calls", "DELETE FROM calls WHERE customer_id = $1", {number});
         return Stored(db, key, id, answerFor);
     });
@@ -500,7 +493,7 @@ GuardedWrite PostgresStore::saveCallGuarded(const Call& call, const std::optiona
         if (db.run("customer_exists", "SELECT 1 FROM customers WHERE id = $1",
                    {std::to_string(call.customerId)})
                 .rows() == 0)
-            return Missing();
+            return GuardedWrite::missing();
         const std::int64_t id = TakeIds(db, "calls", 1);
         std::vector<PgParam> params = CallParams(call);
         params.emplace_back(std::to_string(id));

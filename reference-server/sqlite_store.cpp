@@ -373,13 +373,6 @@ GuardedWrite Stored(Database& db, const std::optional<RequestKey>& key, std::int
     return stored;
 }
 
-GuardedWrite Missing()
-{
-    GuardedWrite missing;
-    missing.outcome = GuardedWrite::Outcome::Missing;
-    return missing;
-}
-
 } // namespace
 
 GuardedWrite SqliteStore::addCustomerGuarded(const Customer& customer,
@@ -412,7 +405,7 @@ GuardedWrite SqliteStore::modifyCustomerGuarded(const Customer& customer,
         std::string("SELECT ") + CustomerColumns + " FROM customers WHERE id = ?";
     Statement current = db->prepare(sql.c_str());
     if (!current.bind(1, customer.id).step())
-        return Missing();
+        return GuardedWrite::missing();
     if (expectedDigest) {
         GuardedWrite changed;
         changed.current = ReadCustomer(current);
@@ -441,7 +434,7 @@ GuardedWrite SqliteStore::moveToDormantGuarded(std::int64_t id,
     Statement update = db->prepare("UPDATE customers SET act = -1 WHERE id = ?");
     update.bind(1, id).step();
     if (db->changes() == 0)
-        return Missing();
+        return GuardedWrite::missing();
     Statement purge = db->prepare("DELETE FROM calls WHERE customer_id = ?");
     purge.bind(1, id).step();
     GuardedWrite done = Stored(*db, key, id, answerFor);
@@ -458,7 +451,7 @@ GuardedWrite SqliteStore::saveCallGuarded(const Call& call, const std::optional<
         return *earlier;
     Statement exists = db->prepare("SELECT 1 FROM customers WHERE id = ?");
     if (!exists.bind(1, call.customerId).step())
-        return Missing();
+        return GuardedWrite::missing();
     Statement s = db->prepare(InsertCall);
     BindCall(s, call);
     s.step();

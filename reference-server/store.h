@@ -59,6 +59,12 @@ struct GuardedWrite
     };
     Outcome outcome = Outcome::Stored;
     std::string answer;
+    static GuardedWrite missing()
+    {
+        GuardedWrite w;
+        w.outcome = Outcome::Missing;
+        return w;
+    }
     // Repeated: the digest of the earlier request's other fields.
     std::string fingerprint;
     Customer current;

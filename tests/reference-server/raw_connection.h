@@ -3,6 +3,8 @@
 // A plain TCP client for the server's wire tests: it writes exactly the bytes
 // a test gives and reads back whatever comes.
 
+#include "socket_io.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -45,18 +47,7 @@ public:
     RawConnection& operator=(const RawConnection&) = delete;
 
     // False once the server takes no more bytes.
-    bool send(std::string_view bytes)
-    {
-        while (!bytes.empty()) {
-            const ssize_t n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            bytes.remove_prefix(std::size_t(n));
-        }
-        return true;
-    }
+    bool send(std::string_view bytes) { return SendAll(m_fd, bytes); }
 
     int fd() const { return m_fd; }
 

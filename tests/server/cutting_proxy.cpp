@@ -1,5 +1,7 @@
 #include "cutting_proxy.h"
 
+#include "socket_io.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -13,19 +15,6 @@
 namespace scripted {
 
 namespace {
-
-bool SendAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(std::size_t(n));
-    }
-    return true;
-}
 
 // Appends what one read brings; false at the end of the stream.
 bool ReadSome(int fd, std::string& into)
