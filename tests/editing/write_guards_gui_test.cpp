@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QToolButton>
 
 #include <ostream>
@@ -94,6 +95,15 @@ void SaveAsAnotherOperator(const GuiFixture& fixture, const refserver::Customer&
                 u"txtACT="_s + QString::number(c.act)});
 }
 
+// Types over a field's text as an operator does: all of it selected, then
+// the keys.
+void Retype(QLineEdit* field, const QString& text)
+{
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(field, text);
+}
+
 TEST(SaveConflictTest, ASaveOverAnotherOperatorsChangeIsHeldBackUntilSavedAgain)
 {
     GuiFixture fixture(Named("Baker", "Bo"));
@@ -103,7 +113,7 @@ TEST(SaveConflictTest, ASaveOverAnotherOperatorsChangeIsHeldBackUntilSavedAgain)
     form.SelectPosition(1);
 
     ASSERT_TRUE(WhileShown(
-        d, [&] { form.SpeedButton2->click(); },
+        d, [&] { QTest::mouseClick(form.SpeedButton2, Qt::LeftButton); },
         [&] {
             // The first operator stores a new telephone number meanwhile.
             refserver::Customer changed = Only(fixture.store(), "Baker");
@@ -112,8 +122,8 @@ TEST(SaveConflictTest, ASaveOverAnotherOperatorsChangeIsHeldBackUntilSavedAgain)
             SaveAsAnotherOperator(fixture, changed);
             const std::string afterOther = refserver::CustomerRecordText(changed);
 
-            d.txtAD->setText(u"9 Oak Rd"_s);
-            d.ButtonGradient1->click();
+            Retype(d.txtAD, u"9 Oak Rd"_s);
+            QTest::mouseClick(d.ButtonGradient1, Qt::LeftButton);
             ASSERT_TRUE(d.isVisible());
             ASSERT_EQ(fixture.otherBoxes.size(), 1);
             const QString box = fixture.otherBoxes[0];
@@ -135,7 +145,7 @@ TEST(SaveConflictTest, ASaveOverAnotherOperatorsChangeIsHeldBackUntilSavedAgain)
                                         .toHex()));
 
             // Saved again: the operator overwrites deliberately.
-            d.ButtonGradient1->click();
+            QTest::mouseClick(d.ButtonGradient1, Qt::LeftButton);
             EXPECT_FALSE(d.isVisible());
         }));
     EXPECT_EQ(d.result(), TForm2::ResultSaved);
@@ -158,15 +168,15 @@ TEST(SaveConflictTest, CancelAfterARefusedSaveShowsTheOtherOperatorsRecord)
     form.SelectPosition(1);
 
     ASSERT_TRUE(WhileShown(
-        d, [&] { form.SpeedButton2->click(); },
+        d, [&] { QTest::mouseClick(form.SpeedButton2, Qt::LeftButton); },
         [&] {
             refserver::Customer changed = Only(fixture.store(), "Baker");
             changed.cy = "Lewes";
             SaveAsAnotherOperator(fixture, changed);
-            d.txtAD->setText(u"9 Oak Rd"_s);
-            d.ButtonGradient1->click();
+            Retype(d.txtAD, u"9 Oak Rd"_s);
+            QTest::mouseClick(d.ButtonGradient1, Qt::LeftButton);
             ASSERT_TRUE(d.isVisible());
-            d.ButtonGradient2->click();
+            QTest::mouseClick(d.ButtonGradient2, Qt::LeftButton);
         }));
     EXPECT_EQ(d.result(), TForm2::ResultCancelled);
     EXPECT_EQ(fixture.otherBoxes.size(), 1);
@@ -193,12 +203,12 @@ TEST(SaveConflictTest, AccentsAndAmpersandGiveOneDigestOverLatin1AndUtf8)
         const std::string record =
             refserver::CustomerRecordText(Only(fixture.store(), accented.ln));
         ASSERT_TRUE(WhileShown(
-            d, [&] { form.SpeedButton2->click(); },
+            d, [&] { QTest::mouseClick(form.SpeedButton2, Qt::LeftButton); },
             [&] {
                 EXPECT_EQ(d.txtLN->text(), u"Müller & Söhne");
                 digests << d.LoadedDigest().value_or(QString());
-                d.txtCY->setText(u"Milford"_s);
-                d.ButtonGradient1->click();
+                Retype(d.txtCY, u"Milford"_s);
+                QTest::mouseClick(d.ButtonGradient1, Qt::LeftButton);
                 EXPECT_FALSE(d.isVisible());
             }));
         EXPECT_TRUE(fixture.otherBoxes.isEmpty()) << fixture.otherBoxes.join(u'\n').toStdString();
@@ -224,13 +234,13 @@ TEST(SaveConflictTest, AServerWithoutTheGuardsStoresTheSaveAsBefore)
     form.SelectPosition(1);
 
     ASSERT_TRUE(WhileShown(
-        d, [&] { form.SpeedButton2->click(); },
+        d, [&] { QTest::mouseClick(form.SpeedButton2, Qt::LeftButton); },
         [&] {
             refserver::Customer changed = Only(fixture.store(), "Baker");
             changed.p1 = "3025550199";
             SaveAsAnotherOperator(fixture, changed);
-            d.txtAD->setText(u"9 Oak Rd"_s);
-            d.ButtonGradient1->click();
+            Retype(d.txtAD, u"9 Oak Rd"_s);
+            QTest::mouseClick(d.ButtonGradient1, Qt::LeftButton);
             EXPECT_FALSE(d.isVisible());
         }));
     EXPECT_EQ(d.result(), TForm2::ResultSaved);
@@ -254,17 +264,17 @@ TEST(RetriedSaveTest, AnAdditionWhoseAnswerWasLostIsStoredOnce)
     TForm2& d = *fixture.windows->Form2;
 
     ASSERT_TRUE(WhileShown(
-        d, [&] { form.SpeedButton1->click(); },
+        d, [&] { QTest::mouseClick(form.SpeedButton1, Qt::LeftButton); },
         [&] {
-            d.txtLN->setText(u"Newman"_s);
-            d.txtFN->setText(u"Nia"_s);
-            d.ButtonGradient1->click();
+            Retype(d.txtLN, u"Newman"_s);
+            Retype(d.txtFN, u"Nia"_s);
+            QTest::mouseClick(d.ButtonGradient1, Qt::LeftButton);
             ASSERT_TRUE(d.isVisible());
             EXPECT_EQ(fixture.errorBoxes, QStringList{MayBeStored});
             EXPECT_EQ(proxy.cutCount(), 1);
             EXPECT_EQ(WithLastName(fixture.store(), "Newman").size(), 1u);
 
-            d.ButtonGradient1->click();
+            QTest::mouseClick(d.ButtonGradient1, Qt::LeftButton);
             EXPECT_FALSE(d.isVisible());
         }));
     EXPECT_EQ(d.result(), TForm2::ResultSaved);
@@ -282,19 +292,19 @@ TEST(RetriedSaveTest, OtherEntriesAfterALostAnswerAreRefusedAndCancelShowsWhatWa
     TForm2& d = *fixture.windows->Form2;
 
     ASSERT_TRUE(WhileShown(
-        d, [&] { form.SpeedButton1->click(); },
+        d, [&] { QTest::mouseClick(form.SpeedButton1, Qt::LeftButton); },
         [&] {
-            d.txtLN->setText(u"Newman"_s);
-            d.ButtonGradient1->click();
+            Retype(d.txtLN, u"Newman"_s);
+            QTest::mouseClick(d.ButtonGradient1, Qt::LeftButton);
             ASSERT_TRUE(d.isVisible());
-            d.txtFN->setText(u"Changed"_s);
-            d.ButtonGradient1->click();
+            Retype(d.txtFN, u"Changed"_s);
+            QTest::mouseClick(d.ButtonGradient1, Qt::LeftButton);
             ASSERT_TRUE(d.isVisible());
             ASSERT_EQ(fixture.errorBoxes.size(), 2);
             EXPECT_TRUE(fixture.errorBoxes[1].startsWith(
                 u"HTTP/1.1 409 Conflict\nError: the earlier save of this request"_s))
                 << fixture.errorBoxes[1].toStdString();
-            d.ButtonGradient2->click();
+            QTest::mouseClick(d.ButtonGradient2, Qt::LeftButton);
         }));
     EXPECT_EQ(d.result(), TForm2::ResultCancelled);
     const auto stored = WithLastName(fixture.store(), "Newman");
@@ -314,14 +324,16 @@ TEST(RetriedSaveTest, ACallWhoseAnswerWasLostIsStoredOnce)
     const std::int64_t baker = Only(fixture.store(), "Baker").id;
 
     ASSERT_TRUE(WhileShown(
-        d, [&] { form.SpeedButton9->click(); },
+        d, [&] { QTest::mouseClick(form.SpeedButton9, Qt::LeftButton); },
         [&] {
-            d.Memo1->setPlainText(u"Asked for a CD"_s);
-            d.Button2->click();
+            d.Memo1->setFocus();
+            QTest::keyClick(d.Memo1, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(d.Memo1, u"Asked for a CD"_s);
+            QTest::mouseClick(d.Button2, Qt::LeftButton);
             ASSERT_TRUE(d.isVisible());
             EXPECT_EQ(fixture.errorBoxes, QStringList{MayBeStored});
             EXPECT_EQ(fixture.store().calls().size(), 1u);
-            d.Button2->click();
+            QTest::mouseClick(d.Button2, Qt::LeftButton);
             EXPECT_FALSE(d.isVisible());
         }));
     EXPECT_EQ(d.result(), TForm4::ResultOk);
@@ -353,11 +365,11 @@ TEST(RetriedSaveTest, AFailureBeforeTheRequestWasSentKeepsItsOwnMessage)
     }
     ASSERT_FALSE(plain.isEmpty());
     ASSERT_TRUE(WhileShown(
-        d, [&] { form.SpeedButton9->click(); },
+        d, [&] { QTest::mouseClick(form.SpeedButton9, Qt::LeftButton); },
         [&] {
-            d.Button2->click();
+            QTest::mouseClick(d.Button2, Qt::LeftButton);
             EXPECT_TRUE(d.isVisible());
-            d.Button1->click();
+            QTest::mouseClick(d.Button1, Qt::LeftButton);
         }));
     EXPECT_EQ(fixture.errorBoxes, QStringList{plain});
     EXPECT_FALSE(d.ReloadNeeded());
