@@ -174,7 +174,7 @@ TEST(CloseDuringWaitTest, ClosingTheCustomerDialogDuringItsSaveCancelsItAndReloa
     TForm2& dialog = *fixture.windows->Form2;
 
     QTimer::singleShot(0, &dialog, [&] {
-        dialog.txtLN->setText(u"Zeller"_s);
+        QTest::keyClicks(dialog.txtLN, u"Zeller"_s);
         QTimer::singleShot(400, &dialog, [&] { QueueCloseCommand(&dialog); });
         QTest::mouseClick(dialog.ButtonGradient1, Qt::LeftButton);
     });
@@ -212,7 +212,7 @@ TEST(CloseDuringWaitTest, ASecondSaveClickDuringTheSaveIsNotReplayedIntoTheEnded
     TForm2& dialog = *fixture.windows->Form2;
 
     QTimer::singleShot(0, &dialog, [&] {
-        dialog.txtLN->setText(u"Zeller"_s);
+        QTest::keyClicks(dialog.txtLN, u"Zeller"_s);
         // The operator clicks Save again while the first save waits.
         QTimer::singleShot(300, &dialog, [&] { QueueClick(dialog.ButtonGradient1); });
         QTest::mouseClick(dialog.ButtonGradient1, Qt::LeftButton);
@@ -300,7 +300,7 @@ TEST(CloseDuringWaitTest, AScreenReaderPressDuringAWaitRunsAfterIt)
     QObject::connect(&poll, &QTimer::timeout, &form, [&] {
         if (dialog.isVisible()) {
             dialogOpenedDuringWait = dialogOpenedDuringWait || form.IdHTTP1.busy();
-            dialog.ButtonGradient2->click();
+            QTest::mouseClick(dialog.ButtonGradient2, Qt::LeftButton);
         }
     });
     poll.start(50);
