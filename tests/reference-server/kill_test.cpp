@@ -190,7 +190,9 @@ TEST(StackUnderKillsTest, EveryAcknowledgedWriteIsStoredOnceWhileServersAreKille
     // Each kill cuts at most the one request each client has under way.
     EXPECT_GE(kills.load(), 2) << "the load ended before the servers were killed";
     EXPECT_LE(cut, kills.load() * Clients);
-    EXPECT_GT(acknowledged, std::size_t(Clients * RequestsEach / 2) - std::size_t(cut));
+    // Half the requests add a customer or save a call; every one of them a
+    // kill did not cut was acknowledged (all cuts may have been such writes).
+    EXPECT_GE(acknowledged, std::size_t(Clients * RequestsEach / 2) - std::size_t(cut));
     std::printf("%d kills, %d requests cut, %zu writes acknowledged\n", kills.load(), cut,
                 acknowledged);
 }
