@@ -250,7 +250,7 @@ TEST(CloseDuringWaitTest, OtherInputWaitsUntilTheRequestIsOver)
     });
     form.show();
     ASSERT_TRUE(fixture.waitUntilIdle());
-    QTest::qWaitFor([&] { return server.requests().size() >= 5 && !form.IdHTTP1.busy(); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.requests().size() >= 5 && !form.IdHTTP1.busy(); }));
     const std::vector<scripted::RecordedRequest> requests = server.requests();
 
     EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();

@@ -98,14 +98,16 @@ TEST(MainWindowTest, LetterAndCdFiltersUseTrimmedNamesExactly)
         SCOPED_TRACE((QString::number(c.view) + u' ' + c.letter).toStdString());
         form.TabControl2->setCurrentIndex(c.view);
         int letterIndex = 0;
-        for (int i = 0; i < form.TabControl3->count(); ++i)
+        for (int i = 0; i < form.TabControl3->count(); ++i) {
             if (form.TabControl3->tabText(i) == c.letter)
                 letterIndex = i;
+        }
         form.TabControl3->setCurrentIndex(letterIndex);
         EXPECT_EQ(Captions(form), c.captions);
         // The image tells the CD list from the others.
-        if (!c.captions.isEmpty())
+        if (!c.captions.isEmpty()) {
             EXPECT_EQ(form.ListModel->entries().front().image, c.view == 2 ? 1 : 0);
+        }
         // With nothing to show, nothing is selected and the overlay stays.
         EXPECT_EQ(form.Panel6->isVisible(), c.captions.isEmpty());
     }
@@ -176,7 +178,7 @@ TEST(MainWindowTest, ProgressWindowFollowsTheTransfer)
     GuiFixture fixture;
     std::vector<std::tuple<int, int, QString>> seen; // maximum, position, Label2
     fixture.windows = std::make_unique<WindowSet>(
-        ServerSettings{QString::fromStdString(server.address("")), QString(), QString()});
+        ServerSettings{QString::fromStdString(server.address("")), QString(), QString(), QString()});
     TForm1& form = fixture.form();
     TForm5& progress = fixture.progress();
     form.IdHTTP1.OnWork = [&](TransferDirection d, std::int64_t n) {
@@ -212,7 +214,7 @@ TEST(MainWindowTest, AHandlerStartedDuringAWaitRunsAfterIt)
     });
     GuiFixture fixture;
     fixture.windows = std::make_unique<WindowSet>(
-        ServerSettings{QString::fromStdString(server.address("")), QString(), QString()});
+        ServerSettings{QString::fromStdString(server.address("")), QString(), QString(), QString()});
     TForm1& form = fixture.form();
     std::size_t connectionsDuringWait = 0;
     QTimer::singleShot(300, &form, [&] {
@@ -354,7 +356,7 @@ TEST(MainWindowTest, ClosingDuringAWaitAbandonsTheRequestQuietly)
     scripted::ScriptedServer server({scripted::Exchange{{}, scripted::Ending::HoldOpen}});
     GuiFixture fixture;
     fixture.windows = std::make_unique<WindowSet>(
-        ServerSettings{QString::fromStdString(server.address("")), QString(), QString()});
+        ServerSettings{QString::fromStdString(server.address("")), QString(), QString(), QString()});
     TForm1& form = fixture.form();
     QTimer::singleShot(400, &form, [&] { form.close(); });
     form.show();

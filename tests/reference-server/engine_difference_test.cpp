@@ -133,7 +133,7 @@ TEST_P(EngineDifferenceTest, BothEnginesGiveTheSameAnswers)
     EXPECT_GT(added, 50) << "the sequence stores too little to compare";
 
     // The whole state at the end, list by list.
-    for (const QString path : {u"/manage/datapile.php"_s, u"/manage/dormantpile.php"_s,
+    for (const QString& path : {u"/manage/datapile.php"_s, u"/manage/dormantpile.php"_s,
                                u"/manage/callpile.php"_s, u"/quickstats.php"_s,
                                u"/statecount.php"_s})
         EXPECT_EQ(PostFor(client, sqlite.address(path), {}).text,

@@ -467,7 +467,7 @@ TEST_P(ReferenceServerCrossSiteTest, PagesOfOtherSitesAndForeignHostNamesAreRefu
     EXPECT_EQ(LoadDormant(client, server).CustomerCount(), 0) << "nothing was moved";
 
     // Our own clients, and a browser's address bar, name no other site.
-    for (const std::string allowed : {"Host: localhost:" + port + "\r\n",
+    for (const std::string& allowed : {"Host: localhost:" + port + "\r\n",
                                       std::string("Host: 127.0.0.1\r\nSec-Fetch-Site: none\r\n"),
                                       "Host: [::1]:" + port + "\r\n"}) {
         SCOPED_TRACE(allowed);
