@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <limits>
-#include <cstdio>
 #include <map>
 #include <mutex>
+#include <new>
 
 
 namespace {
@@ -86,21 +86,34 @@ void TextRows::reserveRows(qsizetype rows)
 void TextRows::reserveText(qsizetype chars)
 {
     m_announcedCapacity = chars < 0 ? 0 : std::min(chars + WidenSlack, MaxChars);
-    const qsizetype capacity = std::clamp<qsizetype>(
+    const qsizetype firstBlock = std::clamp<qsizetype>(
         chars < 0 ? FirstCapacity : std::min(chars, MostReservedChars) + WidenSlack, 1, MaxChars);
     bool reused = false;
     {
         const std::lock_guard lock(SpareMutex);
         QString& spare = Spares[m_fieldsPerRow].chars;
-        reused = spare.capacity() >= capacity;
+        reused = spare.capacity() >= firstBlock;
         if (reused)
             m_chars = std::move(spare);
         spare = QString(); // a spare too small is released before a new buffer is taken
     }
-    if (!reused)
-        m_chars = QString();
-    setCapacity(reused ? m_chars.capacity() : capacity);
     m_cut = m_read = m_size = 0;
+    if (reused) {
+        setCapacity(m_chars.capacity());
+        return;
+    }
+    m_chars = QString();
+    // A fresh buffer takes the whole announced length at once: the kernel
+    // hands out its pages only as the text arrives, so an announcement not
+    // kept costs address space and no memory, and the text is neither
+    // cleared nor copied again while the buffer doubles. A process short of
+    // address space starts with the first block and grows.
+    try {
+        setCapacity(std::max(firstBlock, m_announcedCapacity));
+    } catch (const std::bad_alloc&) {
+        m_chars = QString();
+        setCapacity(firstBlock);
+    }
 }
 
 void TextRows::setCapacity(qsizetype capacity)

@@ -58,9 +58,9 @@ public:
     // Building. `chars` bounds the text to come when known (else -1), and
     // `rows` estimates its rows; both only size the first allocations.
     void reserveText(qsizetype chars);
-    // The most text reserved before any arrives, whatever length was
-    // announced (64 MiB): an announcement is no promise, and the buffer
-    // grows as the text comes.
+    // The most text reserved before any arrives when the announced length
+    // cannot be reserved whole or a kept buffer is reused (64 MiB): an
+    // announcement is no promise, and the buffer grows as the text comes.
     static constexpr qsizetype MostReservedChars = qsizetype(32) << 20;
     void reserveRows(qsizetype rows);
     // Room for `chars` more characters of text to cut; false when the

@@ -1,6 +1,7 @@
-// The text buffer of a table while it is built: an announced length sizes
-// it only up to a first block, and it grows as the text arrives, up to the
-// announced length and not past it.
+// The text buffer of a table while it is built: a fresh buffer takes the
+// announced length at once, so the text that arrives is never copied into a
+// larger buffer; text beyond an announcement that was not kept still finds
+// room.
 
 #include "text_rows.h"
 
@@ -8,23 +9,40 @@
 
 namespace {
 
-TEST(TextRowsTest, AnAnnouncedLengthReservesAFirstBlockAndGrowsNoFurtherThanIt)
+constexpr qsizetype Slack = 64; // characters the buffer may keep beyond the text
+
+TEST(TextRowsTest, AnAnnouncedLengthIsTakenAtOnceAndTheTextNeverMoves)
 {
-    constexpr qsizetype Slack = 64; // characters the buffer may keep beyond the text
-    constexpr qsizetype Block = TextRows::MostReservedChars;
-    const qsizetype announced = 3 * Block + 5;
+    const qsizetype announced = 3 * TextRows::MostReservedChars + 5;
     TextRows rows(1);
     rows.reserveText(announced);
-    EXPECT_LE(rows.memoryBytes(), (Block + Slack) * qsizetype(sizeof(char16_t)));
+    EXPECT_GE(rows.memoryBytes(), announced * qsizetype(sizeof(char16_t)));
+    EXPECT_LE(rows.memoryBytes(), (announced + Slack) * qsizetype(sizeof(char16_t)));
 
-    // Two pieces of the text, each more than the room left; doubling would
-    // take the buffer past the announced length.
-    for (int piece = 0; piece < 2; ++piece) {
-        const qsizetype chars = announced / 2 + 1;
-        ASSERT_TRUE(rows.makeRoom(chars));
-        rows.took(chars);
+    // The whole announced text in three pieces, each written where the room
+    // was given: the buffer never moves.
+    const char16_t* const start = rows.room();
+    qsizetype taken = 0;
+    for (const qsizetype piece : {announced / 3, announced / 3, announced - 2 * (announced / 3)}) {
+        ASSERT_TRUE(rows.makeRoom(piece));
+        EXPECT_EQ(rows.room(), start + taken);
+        rows.took(piece);
+        taken += piece;
     }
     EXPECT_LE(rows.memoryBytes(), (announced + Slack) * qsizetype(sizeof(char16_t)));
+}
+
+TEST(TextRowsTest, TextBeyondTheAnnouncedLengthStillFindsRoomAndKeepsWhatCameBefore)
+{
+    TextRows rows(1);
+    rows.reserveText(4);
+    const std::u16string text = u"abcdefghij";
+    for (const char16_t c : text) {
+        ASSERT_TRUE(rows.makeRoom(1));
+        *rows.room() = c;
+        rows.took(1);
+    }
+    EXPECT_EQ(rows.pending(), QStringView(text));
 }
 
 } // namespace
