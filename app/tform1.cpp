@@ -23,8 +23,16 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTabBar>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
+
+namespace {
+
+// How long the first loads wait for the window's first painting.
+constexpr int FirstLoadsWithoutPaintMs = 500;
+
+} // namespace
 
 ServerSettings ServerSettings::BuiltIn()
 {
@@ -137,9 +145,28 @@ void TForm1::showEvent(QShowEvent* event)
     m_shown = true;
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
-    // The loads run once the window is on screen, from the event loop.
-    QMetaObject::invokeMethod(
-        this, [this] { Guarded(this, [this] { FormShow(); }); }, Qt::QueuedConnection);
+    // The loads run once the window is on screen and painted (see
+    // paintEvent()): the operator sees the window at once, and its first
+    // painting (fonts, styles, the window system's round trips) does not
+    // hold up the transfer of the list. A window that is not painted soon,
+    // such as one started minimised, loads all the same.
+    QTimer::singleShot(FirstLoadsWithoutPaintMs, this, [this] { StartFirstLoads(); });
+}
+
+void TForm1::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    // Queued: the rest of the window is painted and shown in this same pass.
+    if (m_shown && !m_firstLoadsStarted)
+        QMetaObject::invokeMethod(this, [this] { StartFirstLoads(); }, Qt::QueuedConnection);
+}
+
+void TForm1::StartFirstLoads()
+{
+    if (m_firstLoadsStarted)
+        return;
+    m_firstLoadsStarted = true;
+    Guarded(this, [this] { FormShow(); });
 }
 
 void TForm1::FormShow()

@@ -151,6 +151,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -164,9 +165,11 @@ private:
     void InstallIdleHandler();
     void LayoutDetailArea();
     void CommonLoad(bool cdFilter, std::uint8_t image);
+    void StartFirstLoads();
 
     ServerSettings m_server;
     bool m_shown = false;
+    bool m_firstLoadsStarted = false;
     bool m_idleWanted = false;
     bool m_inIdle = false;
     int m_idleRepaints = 0;

@@ -25,6 +25,8 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include <optional>
+
 namespace {
 
 using namespace Qt::StringLiterals;
@@ -73,6 +75,39 @@ TEST(MainWindowTest, StartUpLoadsListStatisticsAndCallsInOrder)
     // The sub-item of an entry is its row in the table.
     EXPECT_EQ(form.ListModel->data(form.ListModel->index(2, 1), Qt::DisplayRole).toString(),
               QString::number(2));
+}
+
+// The window is on screen and painted before the first list is asked for,
+// so that its first painting does not hold up the list's transfer.
+TEST(MainWindowTest, TheFirstLoadsStartOnceTheWindowIsPainted)
+{
+    GuiFixture fixture(MixedCustomers());
+    fixture.windows = std::make_unique<WindowSet>(
+        ServerSettings{fixture.baseAddress(), QString(), QString(), QString()});
+    TForm1& form = fixture.form();
+    struct PaintSeen : QObject
+    {
+        bool painted = false;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            painted = painted || event->type() == QEvent::Paint;
+            return false;
+        }
+    } paints;
+    form.installEventFilter(&paints);
+    std::optional<bool> paintedAtFirstRequest;
+    form.IdHTTP1.OnWorkBegin = [&](TransferDirection d, std::int64_t n) {
+        if (!paintedAtFirstRequest)
+            paintedAtFirstRequest = paints.painted;
+        form.IdHTTP1WorkBegin(d, n);
+    };
+    form.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.requests().size() >= 3; }, 10000));
+    ASSERT_TRUE(fixture.waitUntilIdle());
+    form.removeEventFilter(&paints);
+    EXPECT_EQ(paintedAtFirstRequest, std::optional<bool>(true));
+    EXPECT_EQ(form.Customers.CustomerCount(), 5);
+    EXPECT_TRUE(fixture.errorBoxes.isEmpty()) << fixture.errorBoxes.join(u'\n').toStdString();
 }
 
 TEST(MainWindowTest, LetterAndCdFiltersUseTrimmedNamesExactly)
