@@ -146,6 +146,8 @@ public:
 
     // Full repaints of the idle handler so far (the idle test reads it).
     int idleRepaints() const { return m_idleRepaints; }
+    // Whether the loads that follow the window's first showing have begun.
+    bool firstLoadsStarted() const { return m_firstLoadsStarted; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -94,11 +94,15 @@ void GuiFixture::start(const QString& address, const QString& callAddressGiven)
 
 bool GuiFixture::waitUntilIdle(int milliseconds)
 {
-    // The start-up loads are queued when the window shows; they are over
-    // when the client is no longer busy and the progress window is gone.
+    // The start-up loads begin once the shown window is painted; they are
+    // over when the client is no longer busy and the progress window is gone.
     QTest::qWait(50);
-    return QTest::qWaitFor([this] { return !form().IdHTTP1.busy() && !progress().isVisible(); },
-                           milliseconds);
+    return QTest::qWaitFor(
+        [this] {
+            return (!form().isVisible() || form().firstLoadsStarted()) &&
+                   !form().IdHTTP1.busy() && !progress().isVisible();
+        },
+        milliseconds);
 }
 
 refserver::Customer MakeCustomer(const std::string& last, const std::string& first,
