@@ -1,8 +1,11 @@
 #include "gui_fixture.h"
 
+#include "customer_list_model.h"
+
 #include <QDialog>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 
 GuiFixture::GuiFixture(const std::vector<refserver::Customer>& customers,
                        const std::vector<refserver::Call>& calls)
@@ -129,6 +132,14 @@ refserver::Customer MakeCustomer(const std::string& last, const std::string& fir
     c.pd = "2026-01-10";
     c.act = act;
     return c;
+}
+
+void ClickListEntry(TForm1& form, int position)
+{
+    QTreeView* list = form.ListView1;
+    const QModelIndex entry = form.ListModel->indexOfPosition(position);
+    list->scrollTo(entry);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(entry).center());
 }
 
 bool WhileShown(QDialog& dialog, const std::function<void()>& open,

@@ -80,6 +80,9 @@ private:
 refserver::Customer MakeCustomer(const std::string& last, const std::string& first,
                                  const std::string& delivery = "Internet Download", int act = 1);
 
+// Selects the list entry at `position` as the operator does: a click on it.
+void ClickListEntry(TForm1& form, int position);
+
 // Runs `open`, which shows `dialog` modally, and `act` once the dialog is up.
 // A dialog still open afterwards is ended so that no test can hang on it.
 bool WhileShown(QDialog& dialog, const std::function<void()>& open,

@@ -110,7 +110,7 @@ TEST(SaveConflictTest, ASaveOverAnotherOperatorsChangeIsHeldBackUntilSavedAgain)
     fixture.start();
     TForm1& form = fixture.form();
     TForm2& d = *fixture.windows->Form2;
-    form.SelectPosition(1);
+    ClickListEntry(form, 1);
 
     ASSERT_TRUE(WhileShown(
         d, [&] { QTest::mouseClick(form.SpeedButton2, Qt::LeftButton); },
@@ -165,7 +165,7 @@ TEST(SaveConflictTest, CancelAfterARefusedSaveShowsTheOtherOperatorsRecord)
     fixture.start();
     TForm1& form = fixture.form();
     TForm2& d = *fixture.windows->Form2;
-    form.SelectPosition(1);
+    ClickListEntry(form, 1);
 
     ASSERT_TRUE(WhileShown(
         d, [&] { QTest::mouseClick(form.SpeedButton2, Qt::LeftButton); },
@@ -199,7 +199,7 @@ TEST(SaveConflictTest, AccentsAndAmpersandGiveOneDigestOverLatin1AndUtf8)
         fixture.start();
         TForm1& form = fixture.form();
         TForm2& d = *fixture.windows->Form2;
-        form.SelectPosition(1);
+        ClickListEntry(form, 1);
         const std::string record =
             refserver::CustomerRecordText(Only(fixture.store(), accented.ln));
         ASSERT_TRUE(WhileShown(
@@ -231,7 +231,7 @@ TEST(SaveConflictTest, AServerWithoutTheGuardsStoresTheSaveAsBefore)
     fixture.start();
     TForm1& form = fixture.form();
     TForm2& d = *fixture.windows->Form2;
-    form.SelectPosition(1);
+    ClickListEntry(form, 1);
 
     ASSERT_TRUE(WhileShown(
         d, [&] { QTest::mouseClick(form.SpeedButton2, Qt::LeftButton); },
@@ -320,7 +320,7 @@ TEST(RetriedSaveTest, ACallWhoseAnswerWasLostIsStoredOnce)
     fixture.start(QString::fromStdString(proxy.address()));
     TForm1& form = fixture.form();
     TForm4& d = *fixture.windows->Form4;
-    form.SelectPosition(1);
+    ClickListEntry(form, 1);
     const std::int64_t baker = Only(fixture.store(), "Baker").id;
 
     ASSERT_TRUE(WhileShown(
@@ -354,7 +354,7 @@ TEST(RetriedSaveTest, AFailureBeforeTheRequestWasSentKeepsItsOwnMessage)
     fixture.start({}, callServer);
     TForm1& form = fixture.form();
     TForm4& d = *fixture.windows->Form4;
-    form.SelectPosition(1);
+    ClickListEntry(form, 1);
 
     QString plain;
     try {
